@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "Clock.h"
@@ -54,7 +55,9 @@ const uint8_t kCrcHigh[256] = {
     0x44, 0x84, 0x85, 0x45, 0x87, 0x47, 0x46, 0x86, 0x82, 0x42, 0x43, 0x83, 0x41, 0x81, 0x80, 0x40,
 };
 
-constexpr int32_t kMaxPdu = 253;  // a 256-byte ADU less address and CRC
+constexpr int32_t kMaxFrame = 1 + 2 + 255 + 2 + 16;  // the longest answer a header and CRC frame
+// A silence this long inside an unfinished frame means the frame will not be finished.
+constexpr int32_t kSilenceMs = 3;
 
 bool RefuseAddressZero(uint16_t address) {
   if (address != 0) return false;
@@ -76,18 +79,15 @@ DataGram ShortPdu(uint8_t function, uint16_t address, uint16_t field) {
   return pdu;
 }
 
-// Bytes still needed before the frame being collected can be complete: never more than the
-// frame holds, so a read never takes bytes that belong to whatever follows the frame.
-int32_t BytesStillNeeded(int phase, int32_t headerLength, int32_t headerFill, const uint8_t* pdu,
-                         int32_t pduLength, int32_t crcLength) {
-  if (phase == 0) return headerLength - headerFill + 2 + crcLength;
-  if (phase == 1) {
-    int32_t total = 2;
-    if (pduLength >= 2 && pdu[0] <= 4) total = pdu[1] + 2;
-    else if (pduLength >= 1 && (pdu[0] == 5 || pdu[0] == 6 || pdu[0] == 15 || pdu[0] == 16)) total = 5;
-    return std::max<int32_t>(total - pduLength, 1) + crcLength;
-  }
-  return crcLength - (phase - 2);
+// The length of the frame whose first `available` bytes are at `p`, judged by its function
+// code as soon as that is known; otherwise the smallest length it can have.
+int32_t FrameLength(const uint8_t* p, int32_t available, int32_t headerLength, int32_t crcLength) {
+  const int32_t shortest = headerLength + 2 + crcLength;
+  if (available <= headerLength) return shortest;
+  const uint8_t function = p[headerLength];
+  if (function == 5 || function == 6 || function == 15 || function == 16) return headerLength + 5 + crcLength;
+  if (function > 4 || available < headerLength + 2) return shortest;
+  return headerLength + 2 + p[headerLength + 1] + crcLength;
 }
 
 }  // namespace
@@ -109,7 +109,7 @@ ModbusRtuProtocol::ModbusRtuProtocol(DataChannel* channel_, uint16_t slaveAddres
 
 bool ModbusRtuProtocol::IsCrcValid(const DataGram& header, const DataGram& pdu, const DataGram& crc) {
   // The residue of a CRC run over a frame that ends in its own CRC (low byte first) is 0.
-  uint8_t frame[1 + kMaxPdu + 2 + 16];
+  uint8_t frame[kMaxFrame];
   const int32_t total = header.GetSize() + pdu.GetSize() + crc.GetSize();
   if (total > static_cast<int32_t>(sizeof frame)) return false;
   std::copy_n(header.GetBuffer(), header.GetSize(), frame);
@@ -250,51 +250,75 @@ ModbusAnswer ModbusRtuProtocol::ReceiveAnswer(uint8_t expectedFunction, int32_t 
   const double start = NowMilliseconds();
   WorkerLog().Write("Begin Wait");
 
+  // The bytes of this wait. Frames are taken one after the other from `frameStart`, as a slave
+  // sends them: a frame from another slave or with a bad CRC is skipped whole. When the line
+  // falls silent without an answer, every other start position is tried too, so noise in
+  // front of an answer (which shifts the frame boundaries) costs the noise only.
+  constexpr int32_t kHistory = 1024;
+  uint8_t bytes[kHistory];
+  int32_t length = 0, frameStart = 0;
+  bool unscanned = false;
   DataGram header(headerLength), crc(crcLength);
-  uint8_t pdu[kMaxPdu + 1];
-  int32_t pduLength = 0, headerFill = 0;
-  int phase = 0;
-  uint8_t chunk[kMaxPdu + 16];
+
+  // Whether the frame at `at` (known complete) is the answer; skips it otherwise.
+  auto evaluate = [&](int32_t at, int32_t frameLength, bool logOtherFunction) -> std::optional<ModbusAnswer> {
+    const int32_t pduLength = frameLength - headerLength - crcLength;
+    std::copy_n(bytes + at, headerLength, header.GetBuffer());
+    const DataGram pdu(bytes + at + headerLength, pduLength);
+    std::copy_n(bytes + at + headerLength + pduLength, crcLength, crc.GetBuffer());
+    if (!IsOwnAddress(header) || !IsCrcValid(header, pdu, crc)) return std::nullopt;
+    if ((pdu[0] & 0x7F) != expectedFunction) {
+      if (logOtherFunction) KELMORA_FAULT("Unexpected device behavior. Get answer for other request");
+      return std::nullopt;
+    }
+    WorkerLog().Write("Begin PDU decode");
+    return DecodePdu(pdu);
+  };
 
   while (!stopRequested) {
-    const int32_t wanted = BytesStillNeeded(phase, headerLength, headerFill, pdu, pduLength, crcLength);
-    const int32_t got = channel->Read(chunk, std::min<int32_t>(wanted, sizeof chunk));
-    for (int32_t i = 0; i < got; ++i) {
-      const uint8_t byte = chunk[i];
-      if (phase == 0) {
-        header[headerFill++] = byte;
-        if (headerFill == headerLength) phase = 1;
-      } else if (phase == 1) {
-        if (pduLength < kMaxPdu) pdu[pduLength++] = byte;
-        if (IsPduComplete(pdu, pduLength) || pduLength == kMaxPdu) phase = 2;
-      } else {
-        crc[phase - 2] = byte;
-        if (++phase - 2 < crcLength) continue;
-        const DataGram pduGram(pdu, pduLength);
-        if (!IsOwnAddress(header) || !IsCrcValid(header, pduGram, crc)) {
-          // Not ours or damaged: drop it and look for the next frame.
-        } else if ((pdu[0] & 0x7F) != expectedFunction) {
-          KELMORA_FAULT("Unexpected device behavior. Get answer for other request");
-        } else {
-          WorkerLog().Write("Begin PDU decode");
-          return DecodePdu(pduGram);
-        }
-        phase = 0;
-        headerFill = pduLength = 0;
-      }
+    // Take every whole frame that is there.
+    for (;;) {
+      const int32_t frameLength = FrameLength(bytes + frameStart, length - frameStart, headerLength, crcLength);
+      if (length - frameStart < frameLength) break;
+      if (auto answer = evaluate(frameStart, frameLength, true)) return *answer;
+      frameStart += frameLength;
     }
-    if (got == 0) {
-      const int32_t limit = timeoutMs.load();
-      const double elapsed = NowMilliseconds() - start;
-      if (limit >= 0 && elapsed > limit) break;
-      // Sleep until the line has bytes, the time is up or the wait is aborted.
-      const int32_t waitMs = limit < 0 ? -1 : static_cast<int32_t>(std::floor(limit - elapsed)) + 1;
-      const int32_t ready = channel->WaitReadable(waitMs);
-      if (ready != comm_error::kSuccess && ready != comm_error::kTimeout &&
-          ready != comm_error::kOperationAborted) {
-        // The port failed (the adapter was unplugged, the line hung up): waiting on cannot help.
-        return {kNoChannel, {}};
+    if (length == kHistory) {  // a babbling line: keep the unfinished frame only
+      std::copy(bytes + frameStart, bytes + length, bytes);
+      length -= frameStart;
+      frameStart = 0;
+    }
+    // Read no more than the unfinished frame still needs, so no byte of whatever follows the
+    // answer is taken from the line.
+    const int32_t needed = FrameLength(bytes + frameStart, length - frameStart, headerLength, crcLength) -
+                           (length - frameStart);
+    const int32_t got = channel->Read(bytes + length, std::min(needed, kHistory - length));
+    if (got > 0) {
+      length += got;
+      unscanned = true;
+      continue;
+    }
+    const int32_t limit = timeoutMs.load();
+    const double elapsed = NowMilliseconds() - start;
+    if (limit >= 0 && elapsed > limit) break;
+    int32_t waitMs = limit < 0 ? -1 : static_cast<int32_t>(std::floor(limit - elapsed)) + 1;
+    if (unscanned) {
+      // Bytes came that gave no answer: after a short silence, look for an answer that
+      // starts anywhere in them.
+      waitMs = waitMs < 0 ? kSilenceMs : std::min(waitMs, kSilenceMs);
+    }
+    const int32_t ready = channel->WaitReadable(waitMs);
+    if (ready == comm_error::kTimeout && unscanned) {
+      unscanned = false;
+      for (int32_t at = 1; at < length; ++at) {
+        const int32_t frameLength = FrameLength(bytes + at, length - at, headerLength, crcLength);
+        if (length - at < frameLength) continue;
+        if (auto answer = evaluate(at, frameLength, false)) return *answer;
       }
+    } else if (ready != comm_error::kSuccess && ready != comm_error::kTimeout &&
+               ready != comm_error::kOperationAborted) {
+      // The port failed (the adapter was unplugged, the line hung up): waiting on cannot help.
+      return {kNoChannel, {}};
     }
   }
   char text[64];

@@ -76,8 +76,10 @@ uint16_t BitwiseCrc(const uint8_t* data, size_t length) {
 }
 
 Bytes Frame(uint8_t slave, const Bytes& pdu) {
-  Bytes frame{slave};
-  frame.insert(frame.end(), pdu.begin(), pdu.end());
+  Bytes frame;
+  frame.reserve(pdu.size() + 3);
+  frame.push_back(slave);
+  for (uint8_t byte : pdu) frame.push_back(byte);
   const uint16_t crc = BitwiseCrc(frame.data(), frame.size());
   frame.push_back(crc & 0xFF);
   frame.push_back(crc >> 8);
