@@ -257,7 +257,7 @@ ModbusAnswer ModbusRtuProtocol::ReceiveAnswer(uint8_t expectedFunction, int32_t 
   constexpr int32_t kHistory = 1024;
   uint8_t bytes[kHistory];
   int32_t length = 0, frameStart = 0;
-  bool unscanned = false;
+  bool unscanned = false, justSent = true;
   DataGram header(headerLength), crc(crcLength);
 
   // Whether the frame at `at` (known complete) is the answer; skips it otherwise.
@@ -288,11 +288,10 @@ ModbusAnswer ModbusRtuProtocol::ReceiveAnswer(uint8_t expectedFunction, int32_t 
       length -= frameStart;
       frameStart = 0;
     }
-    // Read no more than the unfinished frame still needs, so no byte of whatever follows the
-    // answer is taken from the line.
-    const int32_t needed = FrameLength(bytes + frameStart, length - frameStart, headerLength, crcLength) -
-                           (length - frameStart);
-    const int32_t got = channel->Read(bytes + length, std::min(needed, kHistory - length));
+    // Right after the request went out nothing can be there yet: sleep first rather than ask.
+    // Later reads take whatever is waiting; bytes beyond the answer would be purged by the
+    // next request anyway.
+    const int32_t got = justSent ? 0 : channel->Read(bytes + length, kHistory - length);
     if (got > 0) {
       length += got;
       unscanned = true;
@@ -300,13 +299,14 @@ ModbusAnswer ModbusRtuProtocol::ReceiveAnswer(uint8_t expectedFunction, int32_t 
     }
     const int32_t limit = timeoutMs.load();
     const double elapsed = NowMilliseconds() - start;
-    if (limit >= 0 && elapsed > limit) break;
+    if (!justSent && limit >= 0 && elapsed > limit) break;
     int32_t waitMs = limit < 0 ? -1 : static_cast<int32_t>(std::floor(limit - elapsed)) + 1;
     if (unscanned) {
       // Bytes came that gave no answer: after a short silence, look for an answer that
       // starts anywhere in them.
       waitMs = waitMs < 0 ? kSilenceMs : std::min(waitMs, kSilenceMs);
     }
+    justSent = false;
     const int32_t ready = channel->WaitReadable(waitMs);
     if (ready == comm_error::kTimeout && unscanned) {
       unscanned = false;

@@ -1,5 +1,8 @@
 #include "TimedLog.h"
 
+#include <algorithm>
+#include <charconv>
+
 #include "Clock.h"
 
 bool TimedLog::Open(const std::string& path) {
@@ -25,12 +28,27 @@ bool TimedLog::IsOpen() const {
   return m_pFile != nullptr;
 }
 
+namespace {
+// "%.4lf" without printf's locale and format parsing: the log is written twice per request.
+char* PutMs(char* at, char* end, double ms) {
+  const auto result = std::to_chars(at, end, ms, std::chars_format::fixed, 4);
+  return result.ptr;
+}
+}  // namespace
+
 void TimedLog::Write(std::string_view message) {
   std::lock_guard lock(m_mutex);
   if (m_pFile == nullptr) return;
   const double now = NowMilliseconds();
-  std::fprintf(m_pFile, "%.4lfms delay = %.4lfms %.*s\n", now - m_dOpenedAt, now - m_dLastLineAt,
-               static_cast<int>(message.size()), message.data());
+  char prefix[96];
+  char* end = prefix + sizeof prefix;
+  char* at = PutMs(prefix, end, now - m_dOpenedAt);
+  at = std::copy_n("ms delay = ", 11, at);
+  at = PutMs(at, end, now - m_dLastLineAt);
+  at = std::copy_n("ms ", 3, at);
+  std::fwrite(prefix, 1, at - prefix, m_pFile);
+  std::fwrite(message.data(), 1, message.size(), m_pFile);
+  std::fputc('\n', m_pFile);
   m_dLastLineAt = now;
 }
 

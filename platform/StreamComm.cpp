@@ -136,12 +136,14 @@ CStreamComm::Step CStreamComm::AdvanceRead(Overlapped& op) {
       op.lastByteAt = NowMilliseconds();
     }
   }
-  while (op.done < op.length) {
+  if (op.done < op.length) {
+    // One read: a short count means the driver holds nothing more right now.
     const long n = RawRead(op.readBuffer + op.done, op.length - op.done);
     if (n < 0) return Step::Failed;
-    if (n == 0) break;
-    op.done += static_cast<uint32_t>(n);
-    op.lastByteAt = NowMilliseconds();
+    if (n > 0) {
+      op.done += static_cast<uint32_t>(n);
+      op.lastByteAt = NowMilliseconds();
+    }
   }
   if (op.done == op.length || (op.firstByteEnds && op.done > 0)) return Step::Done;
   const double now = NowMilliseconds();
@@ -151,10 +153,9 @@ CStreamComm::Step CStreamComm::AdvanceRead(Overlapped& op) {
 }
 
 CStreamComm::Step CStreamComm::AdvanceWrite(Overlapped& op) {
-  while (op.done < op.length) {
+  if (op.done < op.length) {
     const long n = RawWrite(op.writeBuffer + op.done, op.length - op.done);
     if (n < 0) return Step::Failed;
-    if (n == 0) break;
     op.done += static_cast<uint32_t>(n);
   }
   if (op.done == op.length) return Step::Done;

@@ -144,8 +144,21 @@ CStreamComm::Ready CTermiosComm::RawWait(bool forWrite, double deadline, CWakeup
 }
 
 bool CTermiosComm::RawPurge(bool rx, bool tx) {
-  if (::tcflush(m_iFd, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) != 0)
-    return FailErrno(errno, "tcflush");
+  // tcflush() on a tty waits for the kernel's buffer worker and costs more than a whole Modbus
+  // transaction on a fast line, so it is used only where it is needed: received bytes are read
+  // and dropped (the same bytes tcflush would drop), and the transmit queue is flushed only
+  // when it holds something.
+  if (rx) {
+    uint8_t chunk[512];
+    for (;;) {
+      const ssize_t n = ::read(m_iFd, chunk, sizeof chunk);
+      if (n > 0) continue;
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) break;
+      return FailErrno(n == 0 ? EIO : errno, "purge");
+    }
+  }
+  if (tx && RawOutputQueued() != 0 && ::tcflush(m_iFd, TCOFLUSH) != 0) return FailErrno(errno, "tcflush");
   return true;
 }
 

@@ -29,7 +29,9 @@ void Fill(AdvComboBox& combo, const QStringList& items) {
 
 TEST(AdvComboBox, FindItemMatchesWithoutCaseUnlessAskedAndWrapsAfterStart) {
   AdvComboBox loose;
-  Fill(loose, {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("A")});
+  loose.addItem(QStringLiteral("a"));
+  loose.addItem(QStringLiteral("b"));
+  loose.addItem(QStringLiteral("A"));
   EXPECT_EQ(loose.FindItem(-1, QStringLiteral("A")), 0);
   EXPECT_EQ(loose.FindItem(0, QStringLiteral("a")), 2);  // the search starts after `start`
   EXPECT_EQ(loose.FindItem(2, QStringLiteral("a")), 0);  // and wraps round

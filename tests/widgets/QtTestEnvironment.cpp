@@ -7,6 +7,8 @@ namespace {
 class QtTestEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    // Widget tests never need a display: without a platform chosen they render offscreen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     if (QApplication::instance() == nullptr) {
       static int argc = 1;
       static char name[] = "widgets_test";

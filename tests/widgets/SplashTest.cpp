@@ -1,4 +1,5 @@
 // The splash view and the logo drawn from the in-memory resource.
+#include "DialogUnits.h"
 #include "SplashScreen.h"
 #include "StaticLogo.h"
 #include "Templates.h"
