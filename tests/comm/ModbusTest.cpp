@@ -48,7 +48,13 @@ class ModbusTest : public ::testing::Test {
   TempWorkDir dir;
   PtyPair pty;
   ComSerialPort port;
+  std::mutex answerMutex;  // the slave thread reads the script while the test changes it
   std::function<Chunks(const Bytes&)> answer = NormalAnswer;
+
+  void SetAnswer(std::function<Chunks(const Bytes&)> script) {
+    std::lock_guard lock(answerMutex);
+    answer = std::move(script);
+  }
   std::unique_ptr<ScriptedSlave> slave;
   std::unique_ptr<CComPortChannel> channel;
   std::unique_ptr<ModbusRtuProtocol> modbus;
@@ -58,7 +64,14 @@ class ModbusTest : public ::testing::Test {
     ASSERT_EQ(port.Open(pty.slavePath, 0, 0, true), 0);
     ASSERT_EQ(port.Setup(38400, 8, 0, 0), 0);
     ASSERT_EQ(port.SetupHandshaking(0), 0);
-    slave = std::make_unique<ScriptedSlave>(pty.master, [this](const Bytes& r) { return answer(r); });
+    slave = std::make_unique<ScriptedSlave>(pty.master, [this](const Bytes& r) {
+      std::function<Chunks(const Bytes&)> script;
+      {
+        std::lock_guard lock(answerMutex);
+        script = answer;
+      }
+      return script(r);
+    });
     channel = std::make_unique<CComPortChannel>(&port);
     modbus = std::make_unique<ModbusRtuProtocol>(channel.get(), kSlave);
   }
@@ -98,10 +111,10 @@ TEST_F(ModbusTest, RequestsGoOutAsModbusFrames) {
 }
 
 TEST_F(ModbusTest, AnswersDecodeToValues) {
-  answer = [](const Bytes& r) -> Chunks {
+  SetAnswer([](const Bytes& r) -> Chunks {
     if (r[1] == 1) return {{Frame(kSlave, {0x01, 0x02, 0x05, 0x81})}};
     return {{Frame(kSlave, {0x03, 0x06, 0x80, 0x00, 0xFF, 0xFF, 0x7F, 0xFF})}};
-  };
+  });
   // Ten coils answered with two data bytes give sixteen values of 0 or 255.
   EXPECT_THAT(modbus->ReadCoils(1, 10).values,
               ElementsAre(255, 0, 255, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 255));
@@ -111,7 +124,7 @@ TEST_F(ModbusTest, AnswersDecodeToValues) {
 }
 
 TEST_F(ModbusTest, ExceptionAnswerGivesTheSlavesCode) {
-  answer = [](const Bytes&) -> Chunks { return {{Frame(kSlave, {0x83, 0x02})}}; };
+  SetAnswer([](const Bytes&) -> Chunks { return {{Frame(kSlave, {0x83, 0x02})}}; });
   const ModbusAnswer result = modbus->ReadHoldingRegisters(7, 1);
   EXPECT_EQ(result.code, 2u);
   EXPECT_TRUE(result.values.empty());
@@ -134,7 +147,7 @@ TEST_F(ModbusTest, ReceptionSurvivesWhatALineDoes) {
       {"two frames back to back", {{[&] { Bytes b = Frame(12, {0x03, 0x02, 0, 0}); b.insert(b.end(), good.begin(), good.end()); return b; }()}}},
   };
   for (const auto& [name, chunks] : cases) {
-    answer = [&chunks](const Bytes&) { return chunks; };
+    SetAnswer([chunks](const Bytes&) { return chunks; });
     const ModbusAnswer result = modbus->ReadHoldingRegisters(1, 1);
     EXPECT_EQ(result.code, 0u) << name;
     EXPECT_THAT(result.values, ElementsAre(0x1234)) << name;
@@ -143,15 +156,15 @@ TEST_F(ModbusTest, ReceptionSurvivesWhatALineDoes) {
 }
 
 TEST_F(ModbusTest, AnswerToAnotherRequestIsLoggedAndSkipped) {
-  answer = [](const Bytes&) -> Chunks {
+  SetAnswer([](const Bytes&) -> Chunks {
     return {{Frame(kSlave, {0x04, 0x02, 0, 1})}, {Frame(kSlave, {0x03, 0x02, 0, 2}), 2}};
-  };
+  });
   EXPECT_THAT(modbus->ReadHoldingRegisters(1, 1).values, ElementsAre(2));
   EXPECT_EQ(FaultLog(), "F Unexpected device behavior. Get answer for other request in file Modbus.cpp\n");
 }
 
 TEST_F(ModbusTest, SilenceTimesOutAndLogsTheElapsedTime) {
-  answer = [](const Bytes&) { return Chunks{}; };
+  SetAnswer([](const Bytes&) { return Chunks{}; });
   const double cpuBefore = ThreadCpuMs();
   const double start = NowMilliseconds();
   const ModbusAnswer result = modbus->ReadHoldingRegisters(1, 1);
@@ -166,7 +179,7 @@ TEST_F(ModbusTest, SilenceTimesOutAndLogsTheElapsedTime) {
 }
 
 TEST_F(ModbusTest, AbortEndsTheWaitAtOnce) {
-  answer = [](const Bytes&) { return Chunks{}; };
+  SetAnswer([](const Bytes&) { return Chunks{}; });
   // Already set on entry: no wait at all.
   modbus->stopRequested = true;
   const double start = NowMilliseconds();
@@ -189,7 +202,7 @@ TEST_F(ModbusTest, AbortEndsTheWaitAtOnce) {
   EXPECT_GE(returnedAt - start, 150.0);
   EXPECT_LT(returnedAt - stoppedAt, 5.0);
   // The next request clears the flag itself.
-  answer = NormalAnswer;
+  SetAnswer(NormalAnswer);
   modbus->timeoutMs = 100;
   EXPECT_EQ(modbus->ReadHoldingRegisters(1, 1).code, 0u);
 }
@@ -232,7 +245,7 @@ TEST_F(ModbusTest, OnlyTheConfiguredSlaveIsAnswered) {
 TEST_F(ModbusTest, MissingClosedOrVanishedLineGivesCode4) {
   ModbusRtuProtocol noChannel(nullptr, kSlave);
   EXPECT_EQ(noChannel.ReadHoldingRegisters(1, 1).code, 4u);
-  answer = [](const Bytes&) { return Chunks{}; };
+  SetAnswer([](const Bytes&) { return Chunks{}; });
   slave.reset();
   pty.CloseMaster();  // the adapter is unplugged
   const double start = NowMilliseconds();
