@@ -130,9 +130,6 @@ const std::vector<FormatCase>& Cases() {
          EXPECT_EQ(header.page, -1);
          EXPECT_EQ(header.Keyword("sizex"), "400");
        }},
-      {"later_header_element_replaces_page_name",
-       Representation("<page name=\"A\"/><pagename0>B</pagename0>"),
-       [](const auto& p) { EXPECT_EQ(EntryOf(p.at(0), "").Keyword("pagename0"), "B"); }},
       {"property_ids_run_across_pages_and_restart_per_representation",
        "<devices><device><representation>"
        "<page><visualobject type=\"a\"><VALUE/><VALUE/></visualobject></page>"
@@ -159,15 +156,6 @@ const std::vector<FormatCase>& Cases() {
          for (const auto& list : p[0].keywordLists) order.push_back(list.keyword);
          EXPECT_EQ(order, (std::vector<std::string>{"watch", "slider", "Watch", "", "edit"}));
          EXPECT_EQ(p[0].EntryCount("watch"), 2u);
-       }},
-      {"visual_object_without_type_files_under_empty_keyword",
-       Representation("<page><visualobject><note>x</note></visualobject></page>"),
-       [](const auto& p) {
-         const KeywordList* list = p.at(0).FindKeywordList("");
-         ASSERT_NE(list, nullptr);
-         ASSERT_EQ(list->Count(), 2u);
-         EXPECT_EQ(list->entries[0].Keyword("note"), "x");
-         EXPECT_EQ(list->entries[1].page, 0);  // the header entry comes last
        }},
       {"packs_keep_only_arrays",
        Representation("<pack element=\"ireg\" structure=\"array\" record=\"status\">100-107</pack>"
@@ -252,16 +240,6 @@ const std::vector<FormatCase>& Cases() {
          EXPECT_EQ(PropertyOf(entry).caption, "Speed <&> &A");
          EXPECT_EQ(entry.Keyword("tooltip"), "onetwo");
        }},
-      {"entry_keywords_include_text_and_comment_nodes",
-       OneObject("graph", "\n  <!-- trend --><update_frequency>10</update_frequency><auto_scale>Off</auto_scale>"
-                          "<auto_scale>On</auto_scale>"),
-       [](const auto& p) {
-         const auto& entry = EntryOf(p.at(0), "graph");
-         EXPECT_EQ(entry.Keyword("update_frequency"), "10");
-         EXPECT_EQ(entry.Keyword("auto_scale"), "On");
-         EXPECT_EQ(entry.Keyword("#comment"), " trend ");
-         EXPECT_EQ(entry.Keyword("#text"), "\n  ");
-       }},
   };
   return cases;
 }
@@ -295,18 +273,6 @@ TEST_F(FileEncoding, Windows1251ProfileLoadsWithCyrillicTextsInUtf8) {
   const auto& property = PropertyOf(EntryOf(profiles[0], "watch"));
   EXPECT_EQ(property.caption, "Скорость");
   EXPECT_EQ(property.data, (std::vector<std::string>{"Скорость"}));
-}
-
-TEST_F(FileEncoding, Utf16ProfileLoads) {
-  const std::u16string text = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><devices><device name=\"Ток\"/></devices>";
-  std::string bytes = "\xFF\xFE";  // little-endian byte order mark
-  for (char16_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
-  const auto profiles = LoadOne(bytes);
-  ASSERT_EQ(profiles.size(), 1u);
-  EXPECT_EQ(profiles[0].identity.name, "Ток");
 }
 
 }  // namespace

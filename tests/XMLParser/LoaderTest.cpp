@@ -35,6 +35,7 @@ TEST_F(FolderWalk, ReadsXmlFilesBelowProfilesAndSkipsDotFolders) {
   Write("profiles/notes.txt", Device("txt"));
   Write("profiles/a.xml.bak", Device("bak"));
   Write("profiles/sub/b.xml", Device("b"));
+  Write("profiles/sub/Привод.xml", Device("cyrillic-name"));
   Write("profiles/sub/deeper/c.xml", Device("c"));
   Write("profiles/.hidden/d.xml", Device("hidden"));
   Write("profiles/sub/.git/e.xml", Device("git"));
@@ -45,7 +46,7 @@ TEST_F(FolderWalk, ReadsXmlFilesBelowProfilesAndSkipsDotFolders) {
   std::vector<std::string> names = Names(manager);
   std::vector<std::string> sorted = names;
   std::sort(sorted.begin(), sorted.end());
-  EXPECT_EQ(sorted, (std::vector<std::string>{"a", "b", "c", "dotfile", "f", "upper"}));
+  EXPECT_EQ(sorted, (std::vector<std::string>{"a", "b", "c", "cyrillic-name", "dotfile", "f", "upper"}));
 
   // A folder's own files come before its sub-folders, at every level.
   for (const char* top : {"a", "upper", "dotfile"}) {

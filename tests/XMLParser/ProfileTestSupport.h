@@ -52,11 +52,6 @@ class ProfileFolderTest : public ::testing::Test {
     return false;
   }
 
-  // A document around the given `device` elements.
-  static std::string Devices(const std::string& devices) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<devices>\n" + devices + "\n</devices>\n";
-  }
-
   // Writes one profile file and loads every profile.
   static std::vector<DeviceProfile> LoadOne(const std::string& document) {
     Write("profiles/test.xml", document);

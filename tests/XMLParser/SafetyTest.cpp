@@ -2,7 +2,6 @@
 // or crash it.
 #include <chrono>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 

@@ -15,6 +15,29 @@
 
 namespace {
 
+// The "_iq" types write to the fault log in the working folder: run in a temporary one.
+class TemporaryWorkingFolder : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    m_previous = std::filesystem::current_path();
+    m_folder = std::filesystem::temp_directory_path() / ("kelmora-property-model-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(m_folder);
+    std::filesystem::current_path(m_folder);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(m_previous);
+    std::error_code ignored;
+    std::filesystem::remove_all(m_folder, ignored);
+  }
+
+ private:
+  std::filesystem::path m_previous;
+  std::filesystem::path m_folder;
+};
+
+[[maybe_unused]] ::testing::Environment* const kWorkingFolder =
+    ::testing::AddGlobalTestEnvironment(new TemporaryWorkingFolder);
+
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 
@@ -115,10 +138,6 @@ TEST(PropertyModel, ElementsAreKeptAsKeywordsUnderTheirExactNames) {
 }
 
 TEST(PropertyModel, IqTypeWritesItsDivisorToTheFaultLog) {
-  const auto old = std::filesystem::current_path();
-  const auto dir = std::filesystem::temp_directory_path() / ("kelmora-iq-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  std::filesystem::current_path(dir);
   std::filesystem::remove("faults.log");
   ModbusProperty iq8;
   iq8.ApplyType("_iq8");
@@ -129,8 +148,6 @@ TEST(PropertyModel, IqTypeWritesItsDivisorToTheFaultLog) {
   std::ifstream log("faults.log");
   std::vector<std::string> lines;
   for (std::string line; std::getline(log, line);) lines.push_back(line);
-  std::filesystem::current_path(old);
-  std::filesystem::remove_all(dir);
   EXPECT_EQ(lines, (std::vector<std::string>{"0.00390625", "1"}));
 }
 
@@ -169,14 +186,6 @@ TEST(PropertyModel, ZeroDivisorBecomesOneOnTheFirstInverseConversion) {
   EXPECT_EQ(property.ConvertFixedToSend(7.9), 7);
   EXPECT_DOUBLE_EQ(property.divisor, 1.0);
   EXPECT_DOUBLE_EQ(property.ConvertFixedFromSend(25), 25.0);
-}
-
-TEST(PropertyModel, OnlyRangedFixIsFixed) {
-  for (const char* type : {"", "ranged int", "binary", "natural"}) {
-    ModbusProperty property;
-    property.ApplyType(type);
-    EXPECT_FALSE(property.IsFixed()) << type;
-  }
 }
 
 struct AddressCase {

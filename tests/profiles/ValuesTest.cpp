@@ -121,25 +121,6 @@ TEST(KeywordList, ListsAreFoundExactlyAndCreatedInOrderOfFirstUse) {
   EXPECT_EQ(lists[1].cursor, 0u);
 }
 
-TEST(KeywordList, CopiesAreIndependentValues) {
-  ModbusProperty property;
-  property.caption = "Speed";
-  property.data = {"a"};
-  property.keywords["viewformat"] = "%.1f";
-  VisualObjectEntry entry;
-  entry.properties.push_back(property);
-  KeywordList original("edit");
-  original.entries.push_back(entry);
-
-  KeywordList copy = original;
-  copy.Next();
-  copy.entries[0].properties[0].caption = "Changed";
-  copy.entries[0].properties[0].keywords["viewformat"] = "%d";
-  EXPECT_EQ(original.cursor, 0u);
-  EXPECT_EQ(original.entries[0].properties[0].caption, "Speed");
-  EXPECT_EQ(original.entries[0].properties[0].Keyword("viewformat"), "%.1f");
-}
-
 TEST(MemoryMap, EqualSectorsCoverConsecutiveRanges) {
   const MemoryMap map(0x1000, 4, 0x8000);
   ASSERT_EQ(map.Size(), 4u);

@@ -176,9 +176,18 @@ TEST(AdvComboBox, DownOpensTheListOnlyWhenThereAreItems) {
   QTest::keyClick(combo, Qt::Key_Down);
   EXPECT_FALSE(combo->view()->isVisible());
   combo->AddItem(-1, QStringLiteral("9600"));
+  combo->AddItem(-1, QStringLiteral("19200"));
   QTest::keyClick(combo, Qt::Key_Down);
   EXPECT_TRUE(combo->view()->isVisible());
-  combo->hidePopup();
+  // Enter in the open list takes the highlighted entry, closes the list and commits.
+  QSignalSpy added(combo, &AdvComboBox::ItemAdded);
+  combo->view()->setCurrentIndex(combo->model()->index(1, 0));
+  QTest::keyClick(combo->view(), Qt::Key_Return);
+  EXPECT_FALSE(combo->view()->isVisible());
+  EXPECT_EQ(combo->currentIndex(), 1);
+  EXPECT_EQ(combo->currentText(), QStringLiteral("19200"));
+  EXPECT_EQ(added.count(), 0);
+  EXPECT_EQ(combo->count(), 2);
 }
 
 TEST(AdvComboBox, LosingTheFocusCommitsOnlyWithAutoCommit) {
@@ -195,9 +204,4 @@ TEST(AdvComboBox, LosingTheFocusCommitsOnlyWithAutoCommit) {
   QCoreApplication::sendEvent(&combo, &out);
   EXPECT_EQ(Items(combo), (QStringList{"115200"}));
   EXPECT_EQ(combo.currentText(), QStringLiteral("115200"));
-}
-
-TEST(AdvComboBox, DeleteSelectedListItemWithoutAHighlightReportsFalse) {
-  AdvComboBox combo;
-  EXPECT_FALSE(combo.DeleteSelectedListItem());
 }

@@ -3,6 +3,8 @@
 #include "DialogUnits.h"
 #include "GradientProgressCtrl.h"
 #include "LedButton.h"
+#include "SegmentDisplayCtrl.h"
+#include "StaticGraphCtrl.h"
 
 #include <QCheckBox>
 #include <QFont>
@@ -126,4 +128,20 @@ TEST(DialogTemplateBuilder, FindsControlsOfNestedTemplatesAndRegisteredClasses) 
   ASSERT_NE(inner, nullptr);
   EXPECT_EQ(inner->text(), QStringLiteral("custom:x"));
   EXPECT_EQ(inner->parentWidget(), frame);
+}
+
+TEST(DialogTemplateBuilder, TheOwnerDrawnClassesAreKnownByName) {
+  QWidget dialog;
+  BuildDialog({3, {}, 200, 60,
+               {{1033, ControlKind::Custom, QStringLiteral("Updated"), 0, 0, 60, 10, 0, QStringLiteral("CLedButton")},
+                {1034, ControlKind::Custom, QStringLiteral("12.5"), 0, 12, 60, 20, 0, QStringLiteral("CSegmentDisplayCtrl")},
+                {1035, ControlKind::Custom, {}, 70, 0, 100, 50, 0, QStringLiteral("CStaticGraphCtrl")}}},
+              &dialog);
+  auto* led = control<CLedButton>(&dialog, 1033);
+  ASSERT_NE(led, nullptr);
+  EXPECT_EQ(led->text(), QStringLiteral("Updated"));
+  auto* display = control<CSegmentDisplayCtrl>(&dialog, 1034);
+  ASSERT_NE(display, nullptr);
+  EXPECT_EQ(display->ShownText(), QStringLiteral("12.5"));  // "?" shows the template's text
+  EXPECT_NE(control<CStaticGraphCtrl>(&dialog, 1035), nullptr);
 }

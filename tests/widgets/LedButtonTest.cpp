@@ -146,14 +146,3 @@ TEST(LedButton, ADesktopColourChangeResetsTheStateColours) {
   EXPECT_NE(led.StateLamp(1), nullptr);
   QApplication::setPalette(original);
 }
-
-TEST(LedButton, TheTooltipStartsInactiveAndKeepsItsText) {
-  CLedButton led;
-  EXPECT_FALSE(led.TooltipActive());
-  led.ActivateTooltip(false);
-  EXPECT_FALSE(led.TooltipActive());
-  led.SetTooltipText(QStringLiteral("Timeout"));
-  EXPECT_TRUE(led.TooltipActive());
-  led.ActivateTooltip(false);
-  EXPECT_EQ(led.TooltipText(), QStringLiteral("Timeout"));
-}

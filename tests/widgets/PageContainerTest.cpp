@@ -6,6 +6,8 @@
 #include "WidgetTestUtil.h"
 
 #include <QFile>
+#include <QTabBar>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -47,10 +49,15 @@ TEST(PageContainer, PagesAreNamedByNameOrNumberAndOnlyTheFirstIsShown) {
   EXPECT_FALSE(second->isVisible());
   EXPECT_FALSE(third->isVisible());
 
-  // Selecting a tab shows its page.
-  tabs->SetCurSel(1);
+  // Clicking a tab shows its page.
+  QTest::mouseClick(tabs->TabBar(), Qt::LeftButton, Qt::NoModifier,
+                    tabs->TabBar()->tabRect(1).center());
+  EXPECT_EQ(tabs->GetCurSel(), 1);
   EXPECT_TRUE(second->isVisible());
   EXPECT_FALSE(first->isVisible());
+  tabs->SetCurSel(2);
+  EXPECT_TRUE(third->isVisible());
+  EXPECT_FALSE(second->isVisible());
   m.pages->ShowPage(7);
   EXPECT_FALSE(first->isVisible() || second->isVisible() || third->isVisible());
 }

@@ -51,6 +51,9 @@ TEST(SegmentDisplay, TextIsShownInUpperCaseWithoutCharactersThatHaveNoGlyph) {
   const QString all = QStringLiteral("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-.: ");
   display.SetDisplayText(all.toLower());
   EXPECT_EQ(display.ShownText(), all);
+  // Russian texts are upper-cased too; letters a display can draw are kept.
+  display.SetDisplayText(QStringLiteral("напр. ж"));
+  EXPECT_EQ(display.ShownText(), QStringLiteral("НАПР. "));
 }
 
 TEST(SegmentDisplay, TheQuestionMarkStandsForTheWindowText) {

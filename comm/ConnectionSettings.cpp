@@ -1,0 +1,46 @@
+#include "ConnectionSettings.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <array>
+#include <utility>
+
+namespace {
+
+// The settings file of this program: ~/.config/Kelmora/<executable name>.conf on Linux (the
+// registry key Kelmora\<executable name> on Windows).
+QSettings Store() {
+  QString application = QCoreApplication::applicationName();
+  if (application.isEmpty()) application = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section('/', -1);
+  if (application.isEmpty()) application = QStringLiteral("kelmora");
+  return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kelmora"), application);
+}
+
+template <typename Record>
+auto Fields(Record& s) {
+  return std::array{std::pair{"SerialType", &s.serialType},     std::pair{"SerialNumber", &s.serialNumber},
+                    std::pair{"DeviceNumber", &s.deviceNumber}, std::pair{"BaudRate", &s.baudRate},
+                    std::pair{"DataBits", &s.dataBits},         std::pair{"Parity", &s.parity},
+                    std::pair{"StopBits", &s.stopBits},         std::pair{"ModbusSlaveNumber", &s.modbusSlaveNumber}};
+}
+
+}  // namespace
+
+void ConnectionSettings::Load(const std::string& prefix) {
+  QSettings store = Store();
+  store.beginGroup(QString::fromStdString(prefix) + QStringLiteral("/Serial"));
+  for (auto [name, field] : Fields(*this)) {
+    bool ok = false;
+    const int value = store.value(QLatin1String(name), *field).toInt(&ok);
+    if (ok) *field = value;
+  }
+}
+
+void ConnectionSettings::Save(const std::string& prefix) const {
+  QSettings store = Store();
+  store.beginGroup(QString::fromStdString(prefix) + QStringLiteral("/Serial"));
+  for (auto [name, field] : Fields(*this)) store.setValue(QLatin1String(name), *field);
+  store.sync();
+}

@@ -1,0 +1,28 @@
+// The connection settings: how to reach the device (which port or adapter, line parameters,
+// Modbus slave address), kept per user between runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct ConnectionSettings {
+  int32_t serialType = 0;         // "SerialType": 0 a COM port, otherwise an FTDI adapter
+  int32_t serialNumber = 1;       // "SerialNumber": n of COMn
+  int32_t deviceNumber = 0;       // "DeviceNumber": index in the FTDI adapter list
+  int32_t baudRate = 9600;        // "BaudRate"
+  int32_t dataBits = 8;           // "DataBits"
+  int32_t parity = 0;             // "Parity": 0 none, 1 odd, 2 even, 3 mark, 4 space
+  int32_t stopBits = 0;           // "StopBits": 0 one, 1 one and a half, 2 two
+  int32_t modbusSlaveNumber = 0;  // "ModbusSlaveNumber"
+
+  // Reads the values from the section `prefix` + "/Serial"; a missing value keeps what the
+  // record holds.
+  void Load(const std::string& prefix);
+  // Writes them to the same section.
+  void Save(const std::string& prefix) const;
+
+  bool operator==(const ConnectionSettings&) const = default;
+};
+
+// The section the program keeps its own settings in.
+inline constexpr const char* kSettingsSection = "Settings";

@@ -1,0 +1,314 @@
+#include "DeviceView.h"
+
+#include "FaultLog.h"
+#include "PackManager.h"
+#include "TimedLog.h"
+
+using namespace modbus_code;
+
+namespace {
+constexpr int32_t kWatchdogMs = 60;
+constexpr int32_t kRequestTimeoutMs = 50;
+constexpr int32_t kIdleTimeoutMs = 100;
+// Cursors are placed on the first entries before the first keyword lookup of the process.
+std::atomic<bool> g_firstKeywordLookup{true};
+}  // namespace
+
+std::string QueryHandle::GetStateString() const {
+  switch (state) {
+    case Updated: return "Updated";
+    case Timeout: return "Timeout";
+    case Canceled: return "Canceled";
+    case DeviceError: return "Device Error";
+    case Queued: return "Queued";
+    case InProcess: return "In Process";
+    default: return "";
+  }
+}
+
+bool RequestList::Insert(const QueryHandle& handle) {
+  std::lock_guard lock(m_mutex);
+  for (const QueryHandle& item : m_items)
+    if (item.property.id == handle.property.id) return false;
+  auto at = m_items.begin();
+  while (at != m_items.end() && at->property.priority >= handle.property.priority) ++at;
+  m_items.insert(at, handle);
+  return true;
+}
+
+bool RequestList::Contains(int32_t id) const {
+  std::lock_guard lock(m_mutex);
+  for (const QueryHandle& item : m_items)
+    if (item.property.id == id) return true;
+  return false;
+}
+
+size_t RequestList::Count() const {
+  std::lock_guard lock(m_mutex);
+  return m_items.size();
+}
+
+bool RequestList::RemoveFirst(QueryHandle& out) {
+  std::lock_guard lock(m_mutex);
+  if (m_items.empty()) return false;
+  out = std::move(m_items.front());
+  m_items.erase(m_items.begin());
+  return true;
+}
+
+bool RequestList::Take(int32_t id, QueryHandle& out) {
+  std::lock_guard lock(m_mutex);
+  for (auto it = m_items.begin(); it != m_items.end(); ++it) {
+    if (it->property.id != id) continue;
+    out.property = std::move(it->property);
+    out.state = it->state;
+    out.kind = it->kind;
+    out.values = std::move(it->values);
+    m_items.erase(it);
+    return true;
+  }
+  return false;
+}
+
+void RequestList::Remove(int32_t id) {
+  std::lock_guard lock(m_mutex);
+  std::erase_if(m_items, [id](const QueryHandle& item) { return item.property.id == id; });
+}
+
+CDeviceView::CDeviceView(const DeviceProfile& profile, ModbusDevice* device)
+    : m_profile(profile), m_pDevice(device) {
+  m_flashTemplate.id = kFlashPropertyId;
+  m_flashTemplate.priority = 100;
+  m_bootTemplate.id = kBootloaderPropertyId;
+  m_bootTemplate.priority = 100;
+  // The first property of a given id, list by list and entry by entry, supplies the mapping.
+  for (const KeywordList& list : m_profile.keywordLists)
+    for (const VisualObjectEntry& entry : list.entries)
+      for (const ModbusProperty& property : entry.properties) m_mappings.try_emplace(property.id, property.mapping);
+  m_watchdog = std::thread([this] { WatchdogLoop(); });
+}
+
+CDeviceView::~CDeviceView() {
+  Shutdown();
+  if (m_worker.joinable()) m_worker.join();
+  {
+    std::lock_guard lock(m_watchdogMutex);
+    m_bWatchdogQuit = true;
+  }
+  m_watchdogCv.notify_all();
+  m_watchdog.join();
+}
+
+std::thread::id CDeviceView::Create(void* parent, int32_t id) {
+  m_pParent = parent;
+  m_iId = id;
+  m_bStopRequested = false;
+  m_bWorkerEnded = false;
+  StartWorker();
+  return m_worker.get_id();
+}
+
+void CDeviceView::StartWorker() {
+  if (m_worker.joinable()) m_worker.join();
+  m_worker = std::thread([this] { WorkerLoop(); });
+}
+
+void CDeviceView::Wake() {
+  { std::lock_guard lock(m_wakeMutex); }
+  m_wakeCv.notify_all();
+}
+
+QueryHandle CDeviceView::Enqueue(const ModbusProperty& property, int32_t kind, std::vector<int32_t> values) {
+  QueryHandle handle;
+  handle.property = property;
+  handle.property.mapping = ModbusMapping{};
+  handle.state = QueryHandle::Canceled;
+  handle.kind = kind;
+  handle.values = std::move(values);
+  m_queue.Insert(handle);
+  Wake();
+  return handle;
+}
+
+QueryHandle CDeviceView::GetProperty(const ModbusProperty& property) { return Enqueue(property, 0, {}); }
+
+QueryHandle CDeviceView::SetProperty(const ModbusProperty& property, const std::vector<int32_t>& values) {
+  return Enqueue(property, 1, values);
+}
+
+QueryHandle CDeviceView::SetProperty(const ModbusProperty& property, int32_t value) {
+  return Enqueue(property, 1, {value});
+}
+
+QueryHandle CDeviceView::RequestFlashLoad() { return Enqueue(m_flashTemplate, 0, {}); }
+QueryHandle CDeviceView::RequestFlashSave() { return Enqueue(m_flashTemplate, 1, {}); }
+QueryHandle CDeviceView::RequestBootloaderStart() { return Enqueue(m_bootTemplate, 0, {}); }
+
+bool CDeviceView::TryQuery(QueryHandle& handle) {
+  if (m_bWorkerEnded || m_bStopRequested) {
+    handle.state = QueryHandle::DeviceError;
+    return false;
+  }
+  const int32_t id = handle.property.id;
+  if (m_results.Take(id, handle)) {
+    m_bHoldRequested = false;
+    Wake();
+    return true;
+  }
+  {
+    std::lock_guard lock(m_currentMutex);
+    if (m_current.property.id == id && m_current.state == QueryHandle::InProcess) {
+      handle.property = m_current.property;
+      handle.state = m_current.state;
+      handle.kind = m_current.kind;
+      handle.values = m_current.values;
+      m_bHoldRequested = false;
+      Wake();
+      return false;
+    }
+  }
+  handle.state = m_queue.Contains(id) ? QueryHandle::Queued : QueryHandle::Canceled;
+  return false;
+}
+
+bool CDeviceView::CancelQuery(const QueryHandle& handle, bool abortRunning) {
+  bool running = false;
+  {
+    std::lock_guard lock(m_currentMutex);
+    running = m_current.property.id == handle.property.id && m_current.state == QueryHandle::InProcess;
+  }
+  if (running) {
+    if (!abortRunning) return false;
+    m_pDevice->Stop();
+    return true;
+  }
+  m_queue.Remove(handle.property.id);
+  return false;
+}
+
+VisualObjectEntry CDeviceView::PropertiesByKeyWord(const std::string& keyword) {
+  if (g_firstKeywordLookup.exchange(false)) m_profile.ResetCursors();
+  try {
+    KeywordList* list = m_profile.FindKeywordList(keyword);
+    if (list == nullptr) throw "Enumerating by undefined keyword";
+    return list->Next();
+  } catch (const char* text) {
+    KELMORA_FAULT(text);
+    return VisualObjectEntry{};
+  }
+}
+
+void CDeviceView::SetSuspended(bool stop) {
+  if (stop) {
+    m_bStopRequested = true;
+    m_pDevice->Stop();
+    Wake();
+    return;
+  }
+  if (!m_bWorkerEnded) return;
+  m_bStopRequested = false;
+  m_bWorkerEnded = false;
+  StartWorker();
+}
+
+void CDeviceView::Shutdown() {
+  m_bHoldRequested = true;
+  m_bStopRequested = true;
+  m_pDevice->Stop();
+  Wake();
+}
+
+ModbusMapping CDeviceView::MappingOf(int32_t propertyId) const {
+  const auto it = m_mappings.find(propertyId);
+  // Without a mapping the register kind is none, which the device layer refuses.
+  return it != m_mappings.end() ? it->second : ModbusMapping{};
+}
+
+void CDeviceView::WorkerLoop() {
+  CPackManager packs(m_profile.packs, m_pDevice);
+  while (!m_bStopRequested) {
+    {
+      // Sleep until there is a request (or a reason to stop); no polling while idle.
+      std::unique_lock lock(m_wakeMutex);
+      m_wakeCv.wait(lock, [&] { return m_bStopRequested || (!m_bHoldRequested && m_queue.Count() > 0); });
+    }
+    if (m_bStopRequested) break;
+    QueryHandle request;
+    if (!m_queue.RemoveFirst(request)) continue;
+    WorkerLog().Write("Новый запрос");
+    request.state = QueryHandle::InProcess;
+    {
+      std::lock_guard lock(m_currentMutex);
+      m_current = request;
+    }
+
+    ModbusAnswer answer;
+    const int32_t id = request.property.id;
+    if (id == kFlashPropertyId || id == kBootloaderPropertyId) {
+      answer = m_pDevice->SpecialOperation(id, request.kind, m_iStageTextId);
+    } else {
+      WorkerLog().Write("Поиск элемента modbus");
+      const ModbusMapping mapping = MappingOf(id);
+      ArmWatchdog();
+      m_pDevice->SetTimeout(kRequestTimeoutMs);
+      WorkerLog().Write("Запрос modbus элемента у сервера");
+      answer = request.kind == 0 ? packs.Result(mapping) : m_pDevice->WriteElementValues(mapping, request.values);
+      m_pDevice->SetTimeout(kIdleTimeoutMs);
+      DisarmWatchdog();
+      WorkerLog().Write("Окончание запроса");
+    }
+
+    if (answer.code == kNoAnswer) {
+      request.state = QueryHandle::Timeout;
+    } else if (answer.code != kSuccess) {
+      request.state = QueryHandle::DeviceError;
+    } else {
+      request.values = std::move(answer.values);
+      request.state = QueryHandle::Updated;
+    }
+    {
+      // The result is filed before the running request is released, so a poll in between
+      // finds one or the other, never neither.
+      std::lock_guard lock(m_currentMutex);
+      m_results.Insert(request);
+      m_current.state = request.state;
+      m_current.values = request.values;
+    }
+    WorkerLog().Write("Окончание обработки запроса");
+  }
+  m_bWorkerEnded = true;
+}
+
+void CDeviceView::ArmWatchdog() {
+  {
+    std::lock_guard lock(m_watchdogMutex);
+    ++m_uWatchdogArm;
+    m_bWatchdogArmed = true;
+    m_watchdogDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchdogMs);
+  }
+  m_watchdogCv.notify_all();
+}
+
+void CDeviceView::DisarmWatchdog() {
+  std::lock_guard lock(m_watchdogMutex);
+  m_bWatchdogArmed = false;
+}
+
+void CDeviceView::WatchdogLoop() {
+  std::unique_lock lock(m_watchdogMutex);
+  while (!m_bWatchdogQuit) {
+    if (!m_bWatchdogArmed) {
+      m_watchdogCv.wait(lock);
+      continue;
+    }
+    const uint64_t arm = m_uWatchdogArm;
+    const auto deadline = m_watchdogDeadline;
+    m_watchdogCv.wait_until(lock, deadline, [&] { return m_bWatchdogQuit || !m_bWatchdogArmed || m_uWatchdogArm != arm; });
+    // Only the arming that set this deadline may fire; a request that ended in time, or a
+    // newer request, is left alone.
+    if (m_bWatchdogArmed && m_uWatchdogArm == arm && std::chrono::steady_clock::now() >= deadline) {
+      m_bWatchdogArmed = false;
+      m_pDevice->Stop();
+    }
+  }
+}
