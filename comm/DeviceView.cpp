@@ -10,6 +10,7 @@ namespace {
 constexpr int32_t kWatchdogMs = 60;
 constexpr int32_t kRequestTimeoutMs = 50;
 constexpr int32_t kIdleTimeoutMs = 100;
+constexpr int kSpinMicroseconds = 100;
 // Cursors are placed on the first entries before the first keyword lookup of the process.
 std::atomic<bool> g_firstKeywordLookup{true};
 }  // namespace
@@ -150,25 +151,51 @@ bool CDeviceView::TryQuery(QueryHandle& handle) {
     return false;
   }
   const int32_t id = handle.property.id;
+  // The worker moves a request from the queue to the current slot and from there to the
+  // results under this lock, so a request is always found in one of the three.
+  std::lock_guard lock(m_currentMutex);
   if (m_results.Take(id, handle)) {
-    m_bHoldRequested = false;
-    Wake();
+    if (m_bHoldRequested.exchange(false)) Wake();
     return true;
   }
-  {
-    std::lock_guard lock(m_currentMutex);
-    if (m_current.property.id == id && m_current.state == QueryHandle::InProcess) {
-      handle.property = m_current.property;
-      handle.state = m_current.state;
-      handle.kind = m_current.kind;
-      handle.values = m_current.values;
-      m_bHoldRequested = false;
-      Wake();
-      return false;
-    }
+  if (m_current.property.id == id && m_current.state == QueryHandle::InProcess) {
+    handle.property = m_current.property;
+    handle.state = m_current.state;
+    handle.kind = m_current.kind;
+    handle.values = m_current.values;
+    if (m_bHoldRequested.exchange(false)) Wake();
+    return false;
   }
   handle.state = m_queue.Contains(id) ? QueryHandle::Queued : QueryHandle::Canceled;
   return false;
+}
+
+bool CDeviceView::WaitQuery(QueryHandle& handle, int32_t timeoutMs) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto deadline = now + std::chrono::milliseconds(timeoutMs);
+  // A fast line answers within a fraction of a millisecond: look again for that long before
+  // going to sleep, which costs two thread switches per request.
+  const auto spinUntil = now + std::chrono::microseconds(kSpinMicroseconds);
+  while (std::chrono::steady_clock::now() < spinUntil) {
+    TryQuery(handle);
+    if (handle.IsFinal()) return true;
+    std::this_thread::yield();
+  }
+  for (;;) {
+    uint64_t filed;
+    {
+      std::lock_guard lock(m_resultMutex);
+      filed = m_uResultsFiled;
+    }
+    TryQuery(handle);
+    if (handle.IsFinal()) return true;
+    std::unique_lock lock(m_resultMutex);
+    // Also wake now and then: a stop or suspension files no result.
+    if (!m_resultCv.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)),
+                               [&] { return m_uResultsFiled != filed; }) &&
+        std::chrono::steady_clock::now() >= deadline)
+      return false;
+  }
 }
 
 bool CDeviceView::CancelQuery(const QueryHandle& handle, bool abortRunning) {
@@ -227,20 +254,24 @@ ModbusMapping CDeviceView::MappingOf(int32_t propertyId) const {
 void CDeviceView::WorkerLoop() {
   CPackManager packs(m_profile.packs, m_pDevice);
   while (!m_bStopRequested) {
+    // Right after a request the next one often follows at once: look for it briefly before
+    // sleeping. Idle, the worker sleeps until woken and uses no CPU.
+    const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
+    while (!m_bStopRequested && m_queue.Count() == 0 && std::chrono::steady_clock::now() < spinUntil)
+      std::this_thread::yield();
     {
-      // Sleep until there is a request (or a reason to stop); no polling while idle.
       std::unique_lock lock(m_wakeMutex);
       m_wakeCv.wait(lock, [&] { return m_bStopRequested || (!m_bHoldRequested && m_queue.Count() > 0); });
     }
     if (m_bStopRequested) break;
     QueryHandle request;
-    if (!m_queue.RemoveFirst(request)) continue;
-    WorkerLog().Write("Новый запрос");
-    request.state = QueryHandle::InProcess;
     {
       std::lock_guard lock(m_currentMutex);
+      if (!m_queue.RemoveFirst(request)) continue;
+      request.state = QueryHandle::InProcess;
       m_current = request;
     }
+    WorkerLog().Write("Новый запрос");
 
     ModbusAnswer answer;
     const int32_t id = request.property.id;
@@ -274,19 +305,27 @@ void CDeviceView::WorkerLoop() {
       m_current.state = request.state;
       m_current.values = request.values;
     }
+    {
+      std::lock_guard lock(m_resultMutex);
+      ++m_uResultsFiled;
+    }
+    m_resultCv.notify_all();
     WorkerLog().Write("Окончание обработки запроса");
   }
   m_bWorkerEnded = true;
 }
 
 void CDeviceView::ArmWatchdog() {
+  bool wake;
   {
     std::lock_guard lock(m_watchdogMutex);
-    ++m_uWatchdogArm;
     m_bWatchdogArmed = true;
     m_watchdogDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchdogMs);
+    // A watchdog already waiting for an earlier deadline picks the new one up when it wakes;
+    // only an idle one needs waking, so back-to-back requests cost no thread switch.
+    wake = m_bWatchdogIdle;
   }
-  m_watchdogCv.notify_all();
+  if (wake) m_watchdogCv.notify_all();
 }
 
 void CDeviceView::DisarmWatchdog() {
@@ -298,15 +337,15 @@ void CDeviceView::WatchdogLoop() {
   std::unique_lock lock(m_watchdogMutex);
   while (!m_bWatchdogQuit) {
     if (!m_bWatchdogArmed) {
+      m_bWatchdogIdle = true;
       m_watchdogCv.wait(lock);
+      m_bWatchdogIdle = false;
       continue;
     }
-    const uint64_t arm = m_uWatchdogArm;
-    const auto deadline = m_watchdogDeadline;
-    m_watchdogCv.wait_until(lock, deadline, [&] { return m_bWatchdogQuit || !m_bWatchdogArmed || m_uWatchdogArm != arm; });
-    // Only the arming that set this deadline may fire; a request that ended in time, or a
-    // newer request, is left alone.
-    if (m_bWatchdogArmed && m_uWatchdogArm == arm && std::chrono::steady_clock::now() >= deadline) {
+    m_watchdogCv.wait_until(lock, m_watchdogDeadline);
+    // Only a request still running at its own deadline is aborted; one that ended in time,
+    // or a newer request with a later deadline, is left alone.
+    if (!m_bWatchdogQuit && m_bWatchdogArmed && std::chrono::steady_clock::now() >= m_watchdogDeadline) {
       m_bWatchdogArmed = false;
       m_pDevice->Stop();
     }

@@ -71,6 +71,9 @@ class CDeviceView {
   QueryHandle SetProperty(const ModbusProperty& property, int32_t value);
   // Refreshes `handle`'s state (and its values once final); true when a result was collected.
   bool TryQuery(QueryHandle& handle);
+  // `TryQuery` until the handle is final or `timeoutMs` passed, sleeping in between rather
+  // than polling; for callers without a window timer (command line, scripts). True when final.
+  bool WaitQuery(QueryHandle& handle, int32_t timeoutMs);
   // For the running request, aborts its wait when `abortRunning` (true) and otherwise does
   // nothing (false); a queued request is taken out of the queue (false).
   bool CancelQuery(const QueryHandle& handle, bool abortRunning);
@@ -120,11 +123,14 @@ class CDeviceView {
 
   std::mutex m_wakeMutex;  // with m_wakeCv: the idle worker sleeps until there is work
   std::condition_variable m_wakeCv;
+  std::mutex m_resultMutex;  // with m_resultCv: `WaitQuery` sleeps until a result is filed
+  std::condition_variable m_resultCv;
+  uint64_t m_uResultsFiled = 0;
 
   std::mutex m_watchdogMutex;
   std::condition_variable m_watchdogCv;
-  uint64_t m_uWatchdogArm = 0;        // which arming the deadline belongs to
   bool m_bWatchdogArmed = false;
+  bool m_bWatchdogIdle = false;  // the watchdog thread waits without a deadline
   std::chrono::steady_clock::time_point m_watchdogDeadline;
   bool m_bWatchdogQuit = false;
   std::thread m_watchdog;
