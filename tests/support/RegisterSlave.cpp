@@ -31,6 +31,19 @@ void RegisterSlave::SetSilent(uint16_t a, bool silent) { std::lock_guard l(m_mut
 void RegisterSlave::SetDelay(int ms) { std::lock_guard l(m_mutex); m_delayMs = ms; }
 void RegisterSlave::OnWrite(WriteHook hook) { std::lock_guard l(m_mutex); m_hook = std::move(hook); }
 
+void RegisterSlave::SetIdentity(const std::string& name, int major, int minor, int programMajor,
+                                int programMinor, uint16_t start) {
+  const auto registers = static_cast<uint16_t>((name.size() + 1) / 2);
+  SetInput(1, static_cast<uint16_t>(registers << 8 | start));
+  for (uint16_t i = 0; i < registers; ++i) {
+    const auto low = static_cast<uint8_t>(name[2 * i]);
+    const auto high = static_cast<uint8_t>(2u * i + 1 < name.size() ? name[2u * i + 1] : 0);
+    SetInput(static_cast<uint16_t>(start + i), static_cast<uint16_t>(high << 8 | low));
+  }
+  SetInput(2, static_cast<uint16_t>(major << 8 | minor));
+  SetInput(3, static_cast<uint16_t>(programMajor << 8 | programMinor));
+}
+
 std::vector<RegisterSlave::Request> RegisterSlave::Requests() const {
   std::lock_guard l(m_mutex);
   return m_requests;

@@ -40,6 +40,11 @@ class RegisterSlave {
   // Delays every answer by `ms`.
   void SetDelay(int ms);
   void OnWrite(WriteHook hook);
+  // The identification registers: input register 1 names the name block (`start`, length in
+  // registers), which holds `name` two characters a register, low byte first; input registers
+  // 2 and 3 hold the version and program version, major in the high byte.
+  void SetIdentity(const std::string& name, int major, int minor, int programMajor, int programMinor,
+                   uint16_t start = 16);
 
   std::vector<Request> Requests() const;
   void ClearRequests();

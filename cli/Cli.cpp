@@ -1,0 +1,467 @@
+#include "Cli.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "ComSerialPort.h"
+#include "Connection.h"
+#include "DeviceView.h"
+#include "FaultLog.h"
+#include "FtdiSerialPort.h"
+#include "ModbusDevice.h"
+#include "ProfileNumbers.h"
+#include "ValueText.h"
+#include "XDeviceProfileManager.h"
+
+namespace {
+
+constexpr int kOk = 0, kDeviceFailed = 1, kUsage = 2;
+constexpr int kQueryTimeoutMs = 2000;
+
+std::atomic<bool> g_interrupted{false};
+
+struct UsageError {
+  std::string text;
+};
+
+struct Options {
+  std::string command;
+  std::vector<std::string> arguments;
+  std::optional<int> com, ftdi, baud, dataBits, parity, stopBits, slave;
+  std::string profile;
+  bool check = false;
+  int intervalMs = 1000;
+  int page = -1;
+  int count = -1;  // watch: number of rounds, -1 until interrupted
+};
+
+int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
+  size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (...) {
+    used = 0;
+  }
+  if (used != text.size() || text.empty()) throw UsageError{option + " needs a number, not \"" + text + "\""};
+  if (value < low || value > high)
+    throw UsageError{option + " must be between " + std::to_string(low) + " and " + std::to_string(high)};
+  return value;
+}
+
+Options Parse(const std::vector<std::string>& args) {
+  Options o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
+      return args[++i];
+    };
+    if (a == "--com") o.com = ParseNumber(a, value(), 1, 255);
+    else if (a == "--ftdi") o.ftdi = ParseNumber(a, value(), 0, 255);
+    else if (a == "--baud") o.baud = ParseNumber(a, value(), 50, 4000000);
+    else if (a == "--data-bits") o.dataBits = ParseNumber(a, value(), 5, 8);
+    else if (a == "--slave") o.slave = ParseNumber(a, value(), 0, 255);
+    else if (a == "--interval") o.intervalMs = ParseNumber(a, value(), 10, 3600000);
+    else if (a == "--page") o.page = ParseNumber(a, value(), 0, 1000);
+    else if (a == "--count") o.count = ParseNumber(a, value(), 1, 1000000000);
+    else if (a == "--profile") o.profile = value();
+    else if (a == "--check") o.check = true;
+    else if (a == "--parity") {
+      static const std::map<std::string, int> kParity = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4}};
+      const auto it = kParity.find(value());
+      if (it == kParity.end()) throw UsageError{"--parity is none, odd, even, mark or space"};
+      o.parity = it->second;
+    } else if (a == "--stop") {
+      const std::string& v = value();
+      if (v == "1") o.stopBits = 0;
+      else if (v == "1.5") o.stopBits = 1;
+      else if (v == "2") o.stopBits = 2;
+      else throw UsageError{"--stop is 1, 1.5 or 2"};
+    } else if (a.rfind("--", 0) == 0) {
+      throw UsageError{"unknown option " + a};
+    } else if (o.command.empty()) {
+      o.command = a;
+    } else {
+      o.arguments.push_back(a);
+    }
+  }
+  if (o.com && o.ftdi) throw UsageError{"--com and --ftdi exclude each other"};
+  return o;
+}
+
+// The stored connection settings, with the options given on the command line on top.
+ConnectionSettings Settings(const Options& o) {
+  ConnectionSettings s;
+  // The defaults of a first start: COM9 at 38400 baud, slave 10.
+  s.serialNumber = 9;
+  s.baudRate = 38400;
+  s.modbusSlaveNumber = 10;
+  s.Load(kSettingsSection);
+  if (o.com) {
+    s.serialType = 0;
+    s.serialNumber = *o.com;
+  }
+  if (o.ftdi) {
+    s.serialType = 1;
+    s.deviceNumber = *o.ftdi;
+  }
+  if (o.baud) s.baudRate = *o.baud;
+  if (o.dataBits) s.dataBits = *o.dataBits;
+  if (o.parity) s.parity = *o.parity;
+  if (o.stopBits) s.stopBits = *o.stopBits;
+  if (o.slave) s.modbusSlaveNumber = *o.slave;
+  return s;
+}
+
+struct Target {
+  ModbusProperty property;
+  int page = 0;
+};
+
+// Every property of the profile's visual objects once, in profile order.
+std::vector<Target> Properties(const DeviceProfile& profile) {
+  std::vector<Target> targets;
+  std::vector<int32_t> seen;
+  for (const KeywordList& list : profile.keywordLists) {
+    if (list.keyword.empty()) continue;  // the header
+    for (const VisualObjectEntry& entry : list.entries)
+      for (const ModbusProperty& property : entry.properties) {
+        if (std::find(seen.begin(), seen.end(), property.id) != seen.end()) continue;
+        seen.push_back(property.id);
+        targets.push_back({property, entry.page});
+      }
+  }
+  return targets;
+}
+
+const Target* FindTarget(const std::vector<Target>& targets, const std::string& key) {
+  for (const Target& t : targets)
+    if (t.property.caption == key) return &t;
+  for (const Target& t : targets)
+    if (profilenumbers::EqualsIgnoreCase(t.property.caption, key)) return &t;
+  if (!key.empty() && key.find_first_not_of("0123456789") == std::string::npos)
+    for (const Target& t : targets)
+      if (std::to_string(t.property.id) == key) return &t;
+  return nullptr;
+}
+
+std::string ValueText(ModbusProperty property, int32_t raw) {
+  std::string text = PropertyValueToString(property, raw);
+  if (property.kind == PropertyKind::Natural && raw >= 0 && static_cast<size_t>(raw) < property.data.size())
+    text += " (" + property.data[raw] + ")";
+  return text;
+}
+
+std::string Line(const ModbusProperty& property, const QueryHandle& handle) {
+  std::string line = std::to_string(property.id) + " " + property.caption + " = ";
+  line += handle.state == QueryHandle::Updated && !handle.values.empty() ? ValueText(property, handle.GetResult())
+                                                                         : handle.GetStateString();
+  return line;
+}
+
+// Connection, identity, profile and server for the commands that talk to the device.
+class Session {
+ public:
+  Session(const Options& options, std::ostream& err) : m_options(options), m_err(err) {}
+
+  // Builds everything; false (with the reason on `err`) when the device cannot be used.
+  bool Open(bool needProfile) {
+    std::string why;
+    if (!m_connection.Create(Settings(m_options), &why)) {
+      m_err << "cannot open the port: " << why << "\n";
+      return false;
+    }
+    m_identified = IdentifyDevice(*m_connection.Protocol(), m_identity);
+    const std::vector<DeviceProfile>& profiles = m_manager.GetProfiles();
+    if (!m_options.profile.empty()) {
+      const auto texts = ProfileListTexts(profiles);
+      const auto it = std::find(texts.begin(), texts.end(), m_options.profile);
+      if (it == texts.end()) {
+        m_err << "no profile \"" << m_options.profile << "\"; the profiles are:";
+        for (const auto& t : texts) m_err << " \"" << t << "\"";
+        m_err << "\n";
+        return false;
+      }
+      m_profileIndex = static_cast<int>(it - texts.begin());
+    } else if (m_identified) {
+      m_profileIndex = FindMatchingProfile(profiles, m_identity);
+    }
+    if (!needProfile) return true;
+    if (m_profileIndex < 0) {
+      if (!m_identified) m_err << "the device on " << m_connection.Description() << " did not identify itself";
+      else m_err << "no profile for " << m_identity.name << " " << m_identity.version.Format();
+      m_err << "; choose one with --profile \"NAME VERSION\" (see kelmora-cli profiles)\n";
+      return false;
+    }
+    m_device.SetProtocol(m_connection.Protocol());
+    m_view = std::make_unique<CDeviceView>(profiles[m_profileIndex], &m_device);
+    m_view->Create(nullptr, 1300);
+    return true;
+  }
+
+  CConnection& Connection() { return m_connection; }
+  bool Identified() const { return m_identified; }
+  const DeviceIdentity& Identity() const { return m_identity; }
+  int ProfileIndex() const { return m_profileIndex; }
+  const CXDeviceProfileManager& Manager() const { return m_manager; }
+  CDeviceView& View() { return *m_view; }
+
+  ~Session() {
+    if (m_view) m_view->Shutdown();
+    m_view.reset();
+  }
+
+ private:
+  const Options& m_options;
+  std::ostream& m_err;
+  CXDeviceProfileManager m_manager;
+  CConnection m_connection;
+  DeviceIdentity m_identity;
+  bool m_identified = false;
+  int m_profileIndex = -1;
+  ModbusDevice m_device;
+  std::unique_ptr<CDeviceView> m_view;
+};
+
+std::vector<std::string> FaultLogLines() {
+  std::vector<std::string> lines;
+  std::ifstream in(faultlog::kFileName);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+int Ports(std::ostream& out) {
+  std::vector<int> openable;
+  ComPortList(openable);
+  out << "COM ports (folder " << ComPortsFolder() << "):\n";
+  const auto ports = ComPortMap();
+  if (ports.empty()) out << "  none\n";
+  for (const ComPortEntry& port : ports) {
+    const bool ok = std::find(openable.begin(), openable.end(), port.number) != openable.end();
+    out << "  COM" << port.number << "  " << port.path << (port.linked ? "  (link)" : "") << (ok ? "" : "  (not available)")
+        << "\n";
+  }
+  FtdiDeviceList list;
+  const uint32_t count = list.Refresh();
+  out << "FTDI adapters:\n";
+  if (count == 0) out << "  none\n";
+  FtdiDeviceItem item;
+  while (list.Next(item))
+    out << "  " << item.index << "  " << (item.Serial().empty() ? "(no serial number)" : item.Serial()) << "  "
+        << item.Description() << (item.available ? "" : "  (not available)") << "\n";
+  return kOk;
+}
+
+int Profiles(const Options& o, std::ostream& out) {
+  faultlog::Truncate();
+  CXDeviceProfileManager manager;
+  const auto texts = ProfileListTexts(manager.GetProfiles());
+  for (size_t i = 0; i < manager.GetProfiles().size(); ++i) {
+    const DeviceProfile& p = manager.GetProfiles()[i];
+    size_t objects = 0;
+    for (const KeywordList& list : p.keywordLists)
+      if (!list.keyword.empty()) objects += list.entries.size();
+    const KeywordList* header = p.FindKeywordList("");
+    const int pages = header != nullptr && !header->entries.empty() ? header->entries.front().page + 1 : 0;
+    out << "\"" << texts[i] << "\"  program " << p.identity.programVersion.Format() << "  pages " << pages << "  objects "
+        << objects << "  properties " << Properties(p).size();
+    if (p.firmware.valid) out << "  firmware " << p.firmware.name << " " << p.firmware.version.Format();
+    out << "\n";
+  }
+  if (manager.GetProfiles().empty()) out << "no profiles in ./profiles\n";
+  if (!o.check) return kOk;
+  const auto lines = FaultLogLines();
+  for (const std::string& line : lines) out << "  " << line << "\n";
+  return lines.empty() ? kOk : kDeviceFailed;
+}
+
+
+int Identify(const Options& o, std::ostream& out, std::ostream& err) {
+  Session session(o, err);
+  if (!session.Open(false)) return kDeviceFailed;
+  const DeviceIdentity& id = session.Identity();
+  out << "port: " << session.Connection().Description() << "\n";
+  if (!session.Identified()) {
+    out << "device: not identified (Unknown 0.00)\n";
+    return kDeviceFailed;
+  }
+  out << "device: " << id.name << " " << id.version.Format() << ", program " << id.programVersion.Format() << "\n";
+  if (session.ProfileIndex() < 0) {
+    out << "profile: none matches\n";
+    return kDeviceFailed;
+  }
+  out << "profile: \"" << ProfileListTexts(session.Manager().GetProfiles())[session.ProfileIndex()] << "\"\n";
+  return kOk;
+}
+
+int Read(const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.arguments.empty()) throw UsageError{"read needs one or more property names or ids"};
+  Session session(o, err);
+  if (!session.Open(true)) return kDeviceFailed;
+  const auto targets = Properties(session.View().Profile());
+  std::vector<const Target*> chosen;
+  for (const std::string& key : o.arguments) {
+    const Target* t = FindTarget(targets, key);
+    if (t == nullptr) throw UsageError{"no property \"" + key + "\" in this profile"};
+    chosen.push_back(t);
+  }
+  int result = kOk;
+  for (const Target* t : chosen) {
+    QueryHandle handle = session.View().GetProperty(t->property);
+    session.View().WaitQuery(handle, kQueryTimeoutMs);
+    if (handle.state != QueryHandle::Updated) result = kDeviceFailed;
+    out << Line(t->property, handle) << "\n";
+  }
+  return result;
+}
+
+int Write(const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.arguments.empty()) throw UsageError{"write needs NAME=VALUE or ID=VALUE"};
+  Session session(o, err);
+  if (!session.Open(true)) return kDeviceFailed;
+  const auto targets = Properties(session.View().Profile());
+  struct Job {
+    ModbusProperty property;
+    int32_t raw;
+  };
+  std::vector<Job> jobs;
+  for (const std::string& assignment : o.arguments) {
+    const size_t eq = assignment.rfind('=');
+    if (eq == std::string::npos || eq == 0) throw UsageError{"\"" + assignment + "\" is not NAME=VALUE"};
+    const Target* t = FindTarget(targets, assignment.substr(0, eq));
+    if (t == nullptr) throw UsageError{"no property \"" + assignment.substr(0, eq) + "\" in this profile"};
+    ModbusProperty property = t->property;
+    const std::string text = assignment.substr(eq + 1);
+    int32_t raw = StringToPropertyValue(property, text);
+    const auto item = std::find(property.data.begin(), property.data.end(), text);
+    if (property.kind == PropertyKind::Natural && item != property.data.end()) raw = static_cast<int32_t>(item - property.data.begin());
+    jobs.push_back({property, raw});
+  }
+  int result = kOk;
+  for (Job& job : jobs) {
+    QueryHandle handle = session.View().SetProperty(job.property, job.raw);
+    session.View().WaitQuery(handle, kQueryTimeoutMs);
+    if (handle.state != QueryHandle::Updated) result = kDeviceFailed;
+    out << std::to_string(job.property.id) << " " << job.property.caption << " = "
+        << (handle.state == QueryHandle::Updated ? ValueText(job.property, job.raw) : handle.GetStateString()) << "\n";
+  }
+  return result;
+}
+
+int Watch(const Options& o, std::ostream& out, std::ostream& err) {
+  Session session(o, err);
+  if (!session.Open(true)) return kDeviceFailed;
+  std::vector<Target> targets;
+  for (const Target& t : Properties(session.View().Profile()))
+    if (o.page < 0 || t.page == o.page) targets.push_back(t);
+  if (targets.empty()) {
+    err << "no properties" << (o.page >= 0 ? " on page " + std::to_string(o.page) : std::string()) << "\n";
+    return kUsage;
+  }
+  // On a terminal the table is redrawn in place; into a pipe every round is printed.
+  const bool terminal = &out == &std::cout && isatty(STDOUT_FILENO);
+  const DeviceIdentity& id = session.Identity();
+  g_interrupted = false;
+  auto previous = std::signal(SIGINT, [](int) { g_interrupted = true; });
+  for (int round = 0; (o.count < 0 || round < o.count) && !g_interrupted; ++round) {
+    const auto started = std::chrono::steady_clock::now();
+    std::ostringstream table;
+    for (const Target& t : targets) {
+      QueryHandle handle = session.View().GetProperty(t.property);
+      session.View().WaitQuery(handle, kQueryTimeoutMs);
+      table << Line(t.property, handle) << (terminal ? "\x1b[K\n" : "\n");
+    }
+    if (terminal) out << "\x1b[H\x1b[2J";
+    out << id.name << " " << id.version.Format() << " on " << session.Connection().Description() << (terminal ? "  (Ctrl+C ends)" : "")
+        << "\n"
+        << table.str() << std::flush;
+    const auto next = started + std::chrono::milliseconds(o.intervalMs);
+    while (!g_interrupted && std::chrono::steady_clock::now() < next && (o.count < 0 || round + 1 < o.count))
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::signal(SIGINT, previous);
+  return kOk;
+}
+
+int Flash(const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.arguments.size() != 1 || (o.arguments[0] != "save" && o.arguments[0] != "load"))
+    throw UsageError{"flash needs save or load"};
+  const bool save = o.arguments[0] == "save";
+  Session session(o, err);
+  if (!session.Open(true)) return kDeviceFailed;
+  CDeviceView& view = session.View();
+  QueryHandle handle = save ? view.RequestFlashSave() : view.RequestFlashLoad();
+  int32_t shown = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    view.TryQuery(handle);
+    if (const int32_t stage = view.StageTextId(); stage != shown && stage_text::Text(stage)[0] != '\0') {
+      out << stage_text::Text(stage) << "\n" << std::flush;
+      shown = stage;
+    }
+    if (handle.IsFinal() && handle.state != QueryHandle::Canceled) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  out << (save ? "flash save: " : "flash load: ") << handle.GetStateString() << "\n";
+  return handle.state == QueryHandle::Updated ? kOk : kDeviceFailed;
+}
+
+}  // namespace
+
+std::string CliUsage() {
+  return R"(Usage: kelmora-cli [connection options] COMMAND [arguments]
+
+Commands:
+  ports                      COM numbers with their devices, FTDI adapters
+  profiles [--check]         the device profiles found below ./profiles; --check also prints
+                             the fault-log lines of the load and fails when a file was skipped
+  identify                   read the device's identity and name the profile that matches
+  read NAME|ID...            read properties (by caption or id) and print them
+  write NAME|ID=VALUE...     write properties; VALUE in engineering units (or an item text)
+  watch [--interval MS] [--page N] [--count N]
+                             read every property (of page N) again and again
+  flash save|load            tell the device to save its configuration to flash, or load it
+
+Connection options (without them the stored settings are used; first start: COM9, 38400, slave 10):
+  --com N | --ftdi INDEX     a COM port number, or an FTDI adapter by its place in the list
+  --baud N  --data-bits N  --parity none|odd|even|mark|space  --stop 1|1.5|2  --slave N
+  --profile "NAME VERSION"   use this profile (as `profiles` shows it) instead of the match
+
+Output lines of read, write and watch: ID CAPTION = VALUE (or the request's state when it failed).
+Exit codes: 0 success, 1 device error or time-out, 2 usage error.
+Files: profiles are read from ./profiles; faults.log and WorkThread.log are written here.
+)";
+}
+
+int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  try {
+    for (const std::string& a : arguments)
+      if (a == "--help" || a == "-h") {
+        out << CliUsage();
+        return kOk;
+      }
+    const Options o = Parse(arguments);
+    if (o.command.empty()) throw UsageError{"no command given"};
+    if (o.command == "ports") return Ports(out);
+    if (o.command == "profiles") return Profiles(o, out);
+    if (o.command == "identify") return Identify(o, out, err);
+    if (o.command == "read") return Read(o, out, err);
+    if (o.command == "write") return Write(o, out, err);
+    if (o.command == "watch") return Watch(o, out, err);
+    if (o.command == "flash") return Flash(o, out, err);
+    throw UsageError{"unknown command " + o.command};
+  } catch (const UsageError& e) {
+    err << "kelmora-cli: " << e.text << "\n(kelmora-cli --help lists the commands)\n";
+    return kUsage;
+  }
+}

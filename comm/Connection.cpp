@@ -1,0 +1,158 @@
+#include "Connection.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "FaultLog.h"
+
+using namespace comm_error;
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
+}
+
+}  // namespace
+
+std::string DescribePortError(int32_t code, const std::string& systemText) {
+  std::string words;
+  switch (code) {
+    case kFileNotFound: words = "the port does not exist"; break;
+    case kAccessDenied:
+      words = "permission denied (add yourself to the dialout group: sudo usermod -aG dialout $USER, then log in again)";
+      break;
+    case kBusy: words = "the port is busy (another program holds it)"; break;
+    case kDeviceNotConnected: words = "the device is not connected"; break;
+    case kInvalidParameter: words = "the line settings are not supported by the port"; break;
+    default: words = "error " + std::to_string(code); break;
+  }
+  if (!systemText.empty()) words += " [" + systemText + "]";
+  return words;
+}
+
+void CConnection::Close() {
+  m_pProtocol.reset();
+  m_pChannel.reset();  // closes the port
+  if (m_pPort != nullptr) m_pPort->Close();
+  m_pPort = nullptr;
+  m_strDescription.clear();
+}
+
+bool CConnection::Create(const ConnectionSettings& settings, std::string* why) {
+  Close();
+  std::string name;
+  if (settings.serialType != 0) {
+    char serial[64] = {};
+    if (FtdiSerialNumberByIndex(settings.deviceNumber, serial) != 0) {
+      if (why != nullptr) *why = "no FTDI adapter at index " + std::to_string(settings.deviceNumber);
+      return false;
+    }
+    m_pPort = &m_ftdiPort;
+    name = serial;
+    m_strDescription = "FTDI " + name;
+  } else {
+    m_pPort = &m_comPort;
+    name = "\\\\.\\COM" + std::to_string(settings.serialNumber);
+    const std::string path = ResolveComPort(settings.serialNumber);
+    m_strDescription = "COM" + std::to_string(settings.serialNumber) + (path.empty() ? "" : " (" + path + ")");
+  }
+  m_pPort->SetupReadTimeouts(0);
+  m_pPort->Open(name, 0, 0, true);
+  if (!m_pPort->IsOpen()) {
+    if (why != nullptr) *why = m_strDescription + ": " + DescribePortError(m_pPort->lastError, m_pPort->GetLastErrorText());
+    m_pPort = nullptr;
+    return false;
+  }
+  const int32_t setup = m_pPort->Setup(static_cast<uint32_t>(settings.baudRate), static_cast<uint8_t>(settings.dataBits),
+                                       static_cast<uint8_t>(settings.parity), static_cast<uint8_t>(settings.stopBits));
+  if (setup != kSuccess) {
+    // Communicating at the wrong speed would only produce noise: report it instead.
+    if (why != nullptr) *why = m_strDescription + ": " + DescribePortError(setup, m_pPort->GetLastErrorText());
+    m_pPort->Close();
+    m_pPort = nullptr;
+    return false;
+  }
+  m_pPort->SetupHandshaking(0);
+  m_pPort->Purge();
+  try {
+    m_pChannel = std::make_unique<CComPortChannel>(m_pPort);
+    m_pProtocol = std::make_unique<ModbusRtuProtocol>(m_pChannel.get(), static_cast<uint16_t>(settings.modbusSlaveNumber), 100);
+  } catch (...) {
+    KELMORA_FAULT("Modbus RTU Protocol Creation Failed (Unknown exception raised)");
+    Close();
+    if (why != nullptr) *why = "the connection could not be built";
+    return false;
+  }
+  return true;
+}
+
+bool IdentifyDevice(ModbusRtuProtocol& modbus, DeviceIdentity& identity,
+                    const std::function<void(const std::string&)>& status) {
+  auto step = [&](const char* text) {
+    faultlog::PlainLine(text);
+    if (status) status(text);
+  };
+  auto unknown = [&] {
+    identity = DeviceIdentity{};
+    identity.name = "Unknown";
+    identity.version = Version{0, 0};
+    identity.programVersion = Version{0, 0};
+    return false;
+  };
+  step("Searching auto-detection capabilities...");
+  ModbusAnswer answer = modbus.ReadInputRegisters(1, 1);
+  if (answer.code != 0 || answer.values.empty()) return unknown();
+  const uint32_t block = static_cast<uint32_t>(answer.values[0]) & 0xFFFF;
+  const uint16_t start = block & 0xFF, length = (block >> 8) & 0xFF;
+
+  step("Reading device name...");
+  answer = modbus.ReadInputRegisters(start, length);
+  if (answer.code != 0 || answer.values.size() != length) return unknown();
+  std::string name;
+  for (int32_t value : answer.values) {
+    name += static_cast<char>(value & 0xFF);
+    name += static_cast<char>((value >> 8) & 0xFF);
+  }
+  // A name of odd length, or shorter than its block, ends in zero bytes that are not part of it.
+  name.resize(std::min(name.size(), name.find('\0')));
+
+  step("Reading device version...");
+  answer = modbus.ReadInputRegisters(2, 1);
+  if (answer.code != 0 || answer.values.empty()) return unknown();
+  const int32_t version = answer.values[0];
+
+  step("Reading program version...");
+  answer = modbus.ReadInputRegisters(3, 1);
+  if (answer.code != 0 || answer.values.empty()) return unknown();
+  const int32_t program = answer.values[0];
+
+  identity.name = name;
+  identity.version = Version{(version >> 8) & 0xFF, version & 0xFF};
+  identity.programVersion = Version{(program >> 8) & 0xFF, program & 0xFF};
+  return true;
+}
+
+bool ProfileMatches(const DeviceProfile& profile, const DeviceIdentity& identity) {
+  return SameName(profile.identity.name, identity.name) && profile.identity.version == identity.version;
+}
+
+int FindMatchingProfile(const std::vector<DeviceProfile>& profiles, const DeviceIdentity& identity) {
+  int match = -1;
+  for (size_t i = 0; i < profiles.size(); ++i)
+    if (ProfileMatches(profiles[i], identity)) match = static_cast<int>(i);
+  return match;
+}
+
+std::vector<std::string> ProfileListTexts(const std::vector<DeviceProfile>& profiles) {
+  std::vector<std::string> texts;
+  for (const DeviceProfile& profile : profiles) {
+    const std::string base = profile.identity.name + " " + profile.identity.version.Format();
+    std::string text = base;
+    for (int n = 1; std::find(texts.begin(), texts.end(), text) != texts.end(); ++n) text = base + "." + std::to_string(n);
+    texts.push_back(text);
+  }
+  return texts;
+}

@@ -1,0 +1,64 @@
+// Reaching the device: the connection factory that opens the port the settings name and
+// builds the channel and Modbus master on it, the identification of the device through its
+// input registers 1 to 3, and the matching of a device with the loaded profiles. The setup
+// wizard and the command line both build on these.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ComPortChannel.h"
+#include "ComSerialPort.h"
+#include "ConnectionSettings.h"
+#include "DeviceProfile.h"
+#include "FtdiSerialPort.h"
+#include "Modbus.h"
+
+class CConnection {
+ public:
+  CConnection() = default;
+  ~CConnection() { Close(); }
+  CConnection(const CConnection&) = delete;
+  CConnection& operator=(const CConnection&) = delete;
+
+  // Opens the COM port or FTDI adapter of `settings`, sets the line up and builds the channel
+  // and the master (time-out 100 ms, the settings' slave address). False, with `why` in plain
+  // words, when the port cannot be opened.
+  bool Create(const ConnectionSettings& settings, std::string* why = nullptr);
+  // Deletes the master and the channel, which closes the port.
+  void Close();
+
+  ModbusRtuProtocol* Protocol() const { return m_pProtocol.get(); }
+  CComPortChannel* Channel() const { return m_pChannel.get(); }
+  SerialPort* Port() const { return m_pPort; }
+  // What the port is: "COM9 (/dev/pts/3)" or "FTDI FT1A2B3C".
+  const std::string& Description() const { return m_strDescription; }
+
+ private:
+  ComSerialPort m_comPort;
+  FtdiSerialPort m_ftdiPort;
+  SerialPort* m_pPort = nullptr;
+  std::unique_ptr<CComPortChannel> m_pChannel;
+  std::unique_ptr<ModbusRtuProtocol> m_pProtocol;
+  std::string m_strDescription;
+};
+
+// A port error code in plain words, with what to do about it where there is something to do.
+std::string DescribePortError(int32_t code, const std::string& systemText);
+
+// Reads the device's identity: input register 1 gives the name block (start in its low byte,
+// length in registers in its high byte), the block holds the name two characters a register
+// (low byte first), input registers 2 and 3 hold the version and the program version (major
+// in the high byte). Each step's text goes to `status` and to the fault log. False, with the
+// identity "Unknown" 0.00 0.00, when any read fails.
+bool IdentifyDevice(ModbusRtuProtocol& modbus, DeviceIdentity& identity,
+                    const std::function<void(const std::string&)>& status = {});
+
+// Whether the profile is made for this device: the same name (case-insensitive) and version.
+bool ProfileMatches(const DeviceProfile& profile, const DeviceIdentity& identity);
+// The index of the profile the device matches (the last one when several do), or -1.
+int FindMatchingProfile(const std::vector<DeviceProfile>& profiles, const DeviceIdentity& identity);
+// One text per profile, "name version", with ".1", ".2", ... added where a text repeats.
+std::vector<std::string> ProfileListTexts(const std::vector<DeviceProfile>& profiles);

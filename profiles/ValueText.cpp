@@ -1,0 +1,108 @@
+#include "ValueText.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <clocale>
+
+#include "ProfileNumbers.h"
+
+namespace {
+// printf follows LC_NUMERIC, which a GUI may set to a locale with a decimal comma; values are
+// always shown with a point, as the profiles write them.
+std::string WithDecimalPoint(std::string text) {
+  const char* point = std::localeconv()->decimal_point;
+  if (point == nullptr || std::strcmp(point, ".") == 0 || *point == '\0') return text;
+  const std::string_view separator(point);
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    if (std::string_view(text).substr(at, separator.size()) == separator) {
+      out += '.';
+      at += separator.size();
+    } else {
+      out += text[at++];
+    }
+  }
+  return out;
+}
+}  // namespace
+
+std::string FormatDouble(std::string_view format, double value) {
+  std::string out;
+  size_t i = 0;
+  while (i < format.size()) {
+    if (format[i] != '%') {
+      out += format[i++];
+      continue;
+    }
+    if (i + 1 < format.size() && format[i + 1] == '%') {
+      out += '%';
+      i += 2;
+      continue;
+    }
+    // %[flags][width][.precision][l|L]conversion
+    size_t j = i + 1;
+    while (j < format.size() && std::strchr("-+ 0#", format[j]) != nullptr) ++j;
+    int width = 0, precision = -1;
+    while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j])) && width <= 64)
+      width = width * 10 + (format[j++] - '0');
+    if (j < format.size() && format[j] == '.') {
+      precision = 0;
+      ++j;
+      while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j])) && precision <= 32)
+        precision = precision * 10 + (format[j++] - '0');
+    }
+    const size_t lengthAt = j;
+    if (j < format.size() && (format[j] == 'l' || format[j] == 'L')) ++j;
+    const bool floating = j < format.size() && std::strchr("fFeEgGaA", format[j]) != nullptr && format[j] != '\0';
+    if (!floating || width > 64 || precision > 32) {
+      out += format[i++];  // not a conversion we fill: the '%' is text
+      continue;
+    }
+    // Rebuild the conversion without the length modifier and let printf format the number.
+    std::string spec(format.substr(i, lengthAt - i));
+    spec += format[j];
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+    out += WithDecimalPoint(buffer);
+    i = j + 1;
+  }
+  return out;
+}
+
+namespace {
+
+std::string FixedText(ModbusProperty& property, int32_t raw) {
+  char buffer[400];
+  std::snprintf(buffer, sizeof buffer, "%.6lf", property.ConvertFixedFromSend(raw));
+  std::string text = WithDecimalPoint(buffer);
+  if (text.find('.') == std::string::npos) return text;  // inf, nan
+  text.erase(text.find_last_not_of('0') + 1);
+  text.erase(0, text.find_first_not_of('0'));
+  if (text.empty() || text == ".") return "0";
+  if (property.divisor == 0.0) property.divisor = 1.0;
+  // The digits the divisor can produce: 0.1 gives 1, 0.01 gives 2, 0.05 gives 1.
+  const double digits = std::log10(1.0 / std::fabs(property.divisor));
+  const long decimals = std::isfinite(digits) ? static_cast<long>(std::trunc(digits + 1e-9)) : 6;
+  const size_t point = text.find('.');
+  if (point != std::string::npos && static_cast<long>(text.size() - point - 1) > decimals)
+    text.erase(point + 1 + std::max(decimals, -1L));
+  while (!text.empty() && text.back() == '.') text.pop_back();
+  return text.empty() ? "0" : text;
+}
+
+}  // namespace
+
+std::string PropertyValueToString(ModbusProperty& property, int32_t raw) {
+  const std::string format = property.Keyword("viewformat");
+  if (!format.empty())
+    return FormatDouble(format, property.IsFixed() ? property.ConvertFixedFromSend(raw) : static_cast<double>(raw));
+  if (property.IsFixed()) return FixedText(property, raw);
+  return std::to_string(raw);
+}
+
+int32_t StringToPropertyValue(ModbusProperty& property, std::string_view text) {
+  if (property.IsFixed()) return property.ConvertFixedToSend(profilenumbers::ReadReal(text));
+  return profilenumbers::ReadInt(text);
+}
