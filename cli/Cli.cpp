@@ -280,9 +280,13 @@ int Profiles(const Options& o, std::ostream& out) {
   }
   if (manager.GetProfiles().empty()) out << "no profiles in ./profiles\n";
   if (!o.check) return kOk;
-  const auto lines = FaultLogLines();
-  for (const std::string& line : lines) out << "  " << line << "\n";
-  return lines.empty() ? kOk : kDeviceFailed;
+  // The load logs every folder and file it reads; a skipped file leaves a fault line ("F ").
+  bool skipped = false;
+  for (const std::string& line : FaultLogLines()) {
+    out << "  " << line << "\n";
+    skipped = skipped || line.rfind("F ", 0) == 0;
+  }
+  return skipped ? kDeviceFailed : kOk;
 }
 
 
@@ -410,7 +414,7 @@ int Flash(const Options& o, std::ostream& out, std::ostream& err) {
       shown = stage;
     }
     if (handle.IsFinal() && handle.state != QueryHandle::Canceled) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   out << (save ? "flash save: " : "flash load: ") << handle.GetStateString() << "\n";
   return handle.state == QueryHandle::Updated ? kOk : kDeviceFailed;
