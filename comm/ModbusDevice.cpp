@@ -1,6 +1,7 @@
 #include "ModbusDevice.h"
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "FaultLog.h"
@@ -124,22 +125,28 @@ ModbusAnswer ModbusDevice::SpecialOperation(int32_t propertyId, int32_t kind, st
   return {kNoAnswer, {}};
 }
 
-// Holding register 1: read it (is anybody there?), write 0x0FFF and read back 0x0F00 (does it
-// know the commands?), then 0x0FAA saves or 0x0FDD loads; the register reads 0 when done.
+// The first half of every command: read the register (is anybody there?), write 0x0FFF and
+// read back 0x0F00 (does it know the commands?), with `pauseMs` between the steps.
+bool ModbusDevice::CommandHandshake(uint16_t address, int pauseMs, const char* who, std::atomic<int32_t>& stageTextId) {
+  stageTextId = stage_text::kCheckingDevice;
+  ModbusAnswer answer = ReadCommand(address);
+  if (answer.code != kSuccess || answer.values.empty()) return false;
+
+  faultlog::PlainLine(std::string(who) + ": Exist Device");
+  stageTextId = stage_text::kCheckingCompatibility;
+  Sleep(pauseMs);
+  if (WriteCommand(address, 0x0FFF).code != kSuccess) return false;
+  Sleep(pauseMs);
+  answer = ReadCommand(address);
+  return answer.code == kSuccess && !answer.values.empty() && (answer.values[0] & 0xFFFF) == 0x0F00;
+}
+
+// Holding register 1: after the handshake 0x0FAA saves or 0x0FDD loads; the register reads 0
+// when done.
 ModbusAnswer ModbusDevice::FlashLoadSave(bool save, std::atomic<int32_t>& stageTextId) {
   constexpr uint16_t kRegister = 1;
   constexpr ModbusAnswer kNoHandshake{1, {}}, kFlashFailed{4, {}};
-  stageTextId = stage_text::kCheckingDevice;
-  ModbusAnswer answer = ReadCommand(kRegister);
-  if (answer.code != kSuccess || answer.values.empty()) return kNoHandshake;
-
-  faultlog::PlainLine("Flash: Exist Device");
-  stageTextId = stage_text::kCheckingCompatibility;
-  Sleep(100);
-  if (WriteCommand(kRegister, 0x0FFF).code != kSuccess) return kNoHandshake;
-  Sleep(100);
-  answer = ReadCommand(kRegister);
-  if (answer.code != kSuccess || answer.values.empty() || (answer.values[0] & 0xFFFF) != 0x0F00) return kNoHandshake;
+  if (!CommandHandshake(kRegister, 100, "Flash", stageTextId)) return kNoHandshake;
 
   faultlog::PlainLine("Flash: Save/Load functionality check complete");
   Sleep(100);
@@ -150,28 +157,17 @@ ModbusAnswer ModbusDevice::FlashLoadSave(bool save, std::atomic<int32_t>& stageT
   if (written != kSuccess) return kFlashFailed;
 
   stageTextId = stage_text::kWaitingForDevice;
-  answer = ReadCommand(kRegister);
+  const ModbusAnswer answer = ReadCommand(kRegister);
   if (answer.code != kSuccess || answer.values.empty() || answer.values[0] != 0) return kFlashFailed;
   faultlog::PlainLine("Flash: Save/Load complete");
   return {kSuccess, {}};
 }
 
-// Holding register 10: the same handshake, then 0x0FAA sends the device into its boot loader,
+// Holding register 10: after the handshake 0x0FAA sends the device into its boot loader,
 // which may leave Modbus before it answers.
 ModbusAnswer ModbusDevice::StartBootloader(std::atomic<int32_t>& stageTextId) {
   constexpr uint16_t kRegister = 10;
-  constexpr ModbusAnswer kNoHandshake{1, {}};
-  stageTextId = stage_text::kCheckingDevice;
-  ModbusAnswer answer = ReadCommand(kRegister);
-  if (answer.code != kSuccess || answer.values.empty()) return kNoHandshake;
-
-  faultlog::PlainLine("Program: Exist Device");
-  stageTextId = stage_text::kCheckingCompatibility;
-  Sleep(10);
-  if (WriteCommand(kRegister, 0x0FFF).code != kSuccess) return kNoHandshake;
-  Sleep(10);
-  answer = ReadCommand(kRegister);
-  if (answer.code != kSuccess || answer.values.empty() || (answer.values[0] & 0xFFFF) != 0x0F00) return kNoHandshake;
+  if (!CommandHandshake(kRegister, 10, "Program", stageTextId)) return {1, {}};
 
   faultlog::PlainLine("Program: Functionality check complete");
   Sleep(10);

@@ -55,6 +55,7 @@ class ModbusDevice {
   // One register of a command handshake, holding register `address`.
   ModbusAnswer ReadCommand(uint16_t address);
   ModbusAnswer WriteCommand(uint16_t address, uint16_t value);
+  bool CommandHandshake(uint16_t address, int pauseMs, const char* who, std::atomic<int32_t>& stageTextId);
 
   ModbusRtuProtocol* m_pModbus;
 };
