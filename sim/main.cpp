@@ -1,0 +1,110 @@
+// kelmora-sim: the simulated device as a program. Everything it does lives in kelmora_sim;
+// this only reads the command line, publishes the port and waits for a signal to stop.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "SimOptions.h"
+#include "SimProfile.h"
+#include "SimPty.h"
+#include "SimSlave.h"
+
+#ifndef KELMORA_SIM_DEFAULT_PROFILE
+#define KELMORA_SIM_DEFAULT_PROFILE "demo/profiles/PDC-4120.xml"
+#endif
+
+int main(int argc, char** argv) {
+  using namespace sim;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  SimCommandLine options;
+  std::string error;
+  if (!ParseSimCommandLine(args, options, error)) {
+    std::fprintf(stderr, "kelmora-sim: %s\nTry 'kelmora-sim --help'.\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(SimHelpText(KELMORA_SIM_DEFAULT_PROFILE).c_str(), stdout);
+    return 0;
+  }
+
+  std::string profilePath = options.profile;
+  if (profilePath.empty()) {
+    // The demo profile of the source tree this was built from; a tree that has moved since
+    // still has it below the working folder when started from the top of the tree.
+    profilePath = KELMORA_SIM_DEFAULT_PROFILE;
+    if (access(profilePath.c_str(), R_OK) != 0 && access("demo/profiles/PDC-4120.xml", R_OK) == 0)
+      profilePath = "demo/profiles/PDC-4120.xml";
+  }
+  DeviceProfile profile;
+  if (!LoadSimProfile(profilePath, options.device, profile, error)) {
+    std::fprintf(stderr, "kelmora-sim: %s\n", error.c_str());
+    return 2;
+  }
+  CSimDevice device;
+  device.SetFlashMs(options.flashMs);
+  device.SetSeed(options.slave.faults.seed);
+  for (const auto& [address, code] : options.exceptions) device.AddForcedException(address, code);
+  std::vector<std::string> warnings;
+  BuildSimDevice(profile, device, warnings);
+  for (const std::string& warning : warnings) std::fprintf(stderr, "kelmora-sim: warning: %s\n", warning.c_str());
+
+  // The signals that stop the simulator are taken by sigwait below, never by a handler, so
+  // the serving thread (which inherits this mask) is never interrupted by them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Whoever reads our output may go away first; that is no reason to stop serving.
+  signal(SIGPIPE, SIG_IGN);
+
+  CSimPty pty;
+  if (!pty.Open(options.slave.line.baud, error)) {
+    std::fprintf(stderr, "kelmora-sim: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string link = options.link.empty() ? ComLinkPath(options.com) : options.link;
+  if (!CreatePortLink(link, pty.ProgramPath(), error)) {
+    std::fprintf(stderr, "kelmora-sim: %s\n", error.c_str());
+    return 1;
+  }
+
+  const SimSlaveOptions slaveOptions = options.slave;
+  CSimSlave slave(pty.DeviceFd(), std::move(device), slaveOptions);
+  slave.SetStatusSink([](const std::string& text) {
+    std::printf("kelmora-sim: %s\n", text.c_str());
+    std::fflush(stdout);
+  });
+  if (!slave.Start(error)) {
+    RemovePortLink(link, pty.ProgramPath());
+    std::fprintf(stderr, "kelmora-sim: %s\n", error.c_str());
+    return 1;
+  }
+  if (options.link.empty()) std::printf("kelmora-sim: COM%d is %s\n", options.com, pty.ProgramPath().c_str());
+  else std::printf("kelmora-sim: %s is %s\n", link.c_str(), pty.ProgramPath().c_str());
+  std::printf("kelmora-sim: link %s\n", link.c_str());
+  std::printf("kelmora-sim: %s %s (program %s) from %s, slave %d, %s%s\n", profile.identity.name.c_str(),
+              profile.identity.version.Format().c_str(), profile.identity.programVersion.Format().c_str(),
+              profilePath.c_str(), slaveOptions.slave, slaveOptions.line.Describe().c_str(),
+              slaveOptions.pace ? ", paced" : "");
+  slave.WithDevice([](CSimDevice& d) {
+    const SimIdentity& id = d.Identity();
+    if (!d.Image().Defined(Space::Input, 1)) return;
+    std::printf("kelmora-sim: identity in input registers 1 = 0x%04X (name in %u..%u), 2 = 0x%04X, 3 = 0x%04X\n",
+                d.Image().Get(Space::Input, 1), id.nameBlockStart, id.nameBlockStart + id.NameBlockLength() - 1,
+                d.Image().Get(Space::Input, 2), d.Image().Get(Space::Input, 3));
+  });
+  std::printf("kelmora-sim: serving; Ctrl+C stops\n");
+  std::fflush(stdout);
+
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  slave.Stop();
+  RemovePortLink(link, pty.ProgramPath());
+  std::printf("kelmora-sim: stopped, %s removed\n", link.c_str());
+  return 0;
+}
