@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include "Connection.h"
 #include "DeviceView.h"
 #include "FaultLog.h"
+#include "FlashLoader.h"
 #include "FtdiSerialPort.h"
 #include "ModbusDevice.h"
 #include "ProfileNumbers.h"
@@ -420,6 +423,98 @@ int Flash(const Options& o, std::ostream& out, std::ostream& err) {
   return handle.state == QueryHandle::Updated ? kOk : kDeviceFailed;
 }
 
+// Prints what the firmware library has to tell the operator.
+class StreamNotifier final : public IUserNotifier {
+ public:
+  explicit StreamNotifier(std::ostream& err) : m_err(err) {}
+  void Notify(std::string_view text, NoticeKind kind) override {
+    m_err << (kind == NoticeKind::Error ? "error: " : kind == NoticeKind::Warning ? "warning: " : "") << text << "\n";
+  }
+
+ private:
+  std::ostream& m_err;
+};
+
+std::string ProgressBar(double percent) {
+  if (percent < 0) return "[  working...  ]";
+  const int filled = std::clamp(static_cast<int>(percent / 5), 0, 20);
+  char tail[16];
+  std::snprintf(tail, sizeof tail, "] %3d%%", static_cast<int>(percent));
+  return "[" + std::string(filled, '#') + std::string(20 - filled, '.') + tail;
+}
+
+// The update as the firmware wizard runs it: the image is read, the device is sent into its
+// boot loader through the server, the server stops, the line switches to the boot loader's
+// speed and the loader's worker programs the flash while its progress is shown.
+int Firmware(const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.arguments.size() != 1) throw UsageError{"firmware needs the path of an Intel HEX image"};
+  Session session(o, err);
+  if (!session.Open(true)) return kDeviceFailed;
+  CDeviceView& view = session.View();
+  const DeviceProfile& profile = view.Profile();
+  std::unique_ptr<FlashLoader> loader = CreateFlashLoader(session.Connection().Channel(), profile.firmware);
+  if (!loader) {
+    err << "Firmware Update Unsupported\n";
+    return kDeviceFailed;
+  }
+  StreamNotifier notifier(err);
+  loader->SetNotifier(&notifier);
+  if (!loader->OpenImage(o.arguments[0])) {
+    err << "Wrong file format\n";
+    return kDeviceFailed;
+  }
+  const auto started = std::chrono::steady_clock::now();
+  out << "Stop message in modbus queue\n";
+  QueryHandle boot = view.RequestBootloaderStart();
+  int32_t shown = 0;
+  for (;;) {
+    if (const int32_t stage = view.StageTextId(); stage != shown && stage_text::Text(stage)[0] != '\0') {
+      out << stage_text::Text(stage) << "\n" << std::flush;
+      shown = stage;
+    }
+    view.TryQuery(boot);
+    if (boot.state != QueryHandle::Queued && boot.state != QueryHandle::InProcess) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  view.SetSuspended(true);
+  out << "Stopping modbus client...\n";
+  while (!view.WorkerEnded()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+  const std::string baud = loader->Parameter("baudrate");
+  if (baud == "115200" || baud == "9600" || baud == "19200") {
+    SerialPort* port = session.Connection().Port();
+    port->Setup(static_cast<uint32_t>(std::stoi(baud)), 8, 0, 0);
+    port->Purge();
+  } else if (!baud.empty()) {
+    err << "warning: Baudrate does not supported\nNow we will try at default baudrate\n";
+  }
+  loader->Start();
+  const bool terminal = &out == &std::cout && isatty(STDOUT_FILENO);
+  std::string lastStatus;
+  while (!loader->Finished()) {
+    const std::string status = loader->StatusLine1() + " | " + loader->StatusLine2();
+    if (terminal) {
+      out << "\r" << ProgressBar(loader->OverallProgress()) << " " << ProgressBar(loader->SectorProgress()) << " "
+          << status << "\x1b[K" << std::flush;
+    } else if (status != lastStatus) {
+      out << status << "\n";
+    }
+    lastStatus = status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (terminal) out << "\n";
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (loader->ErrorCode() != 0) {
+    err << "Boot load process halted due to next error \n" << FlashLoaderErrorText(loader->ErrorCode()) << "\n";
+    return kDeviceFailed;
+  }
+  char done[160];
+  std::snprintf(done, sizeof done, "COMPLETE: Boot load process complete in %.4lfs. \nNow you should restart both software and device",
+                seconds);
+  out << done << "\n";
+  return kOk;
+}
+
 }  // namespace
 
 std::string CliUsage() {
@@ -435,6 +530,8 @@ Commands:
   watch [--interval MS] [--page N] [--count N]
                              read every property (of page N) again and again
   flash save|load            tell the device to save its configuration to flash, or load it
+  firmware FILE.hex          update the device's firmware through its boot loader; afterwards
+                             restart both the device and the program
 
 Connection options (without them the stored settings are used; first start: COM9, 38400, slave 10):
   --com N | --ftdi INDEX     a COM port number, or an FTDI adapter by its place in the list
@@ -463,6 +560,7 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     if (o.command == "write") return Write(o, out, err);
     if (o.command == "watch") return Watch(o, out, err);
     if (o.command == "flash") return Flash(o, out, err);
+    if (o.command == "firmware") return Firmware(o, out, err);
     throw UsageError{"unknown command " + o.command};
   } catch (const UsageError& e) {
     err << "kelmora-cli: " << e.text << "\n(kelmora-cli --help lists the commands)\n";

@@ -1,0 +1,173 @@
+// The simulated device's boot loader: once the device has been told over Modbus to start its
+// boot loader, it answers the flash loader's hex-text messages on the same line and programs
+// a flash memory of its own, which can be written out as a binary.
+//
+// It speaks the variant its profile's `firmware_upgrade` names:
+//   "FU$-IHST" 1.01  ping, segment start, data acknowledged by address, flash request 0x61
+//                    (0x62 for sector 0), flash done
+//   "FU$-IHEX" 1.00  as above plus extended addresses and segment ready after segment start
+//   "FU$-IHEX" 2.00  as 1.00 plus identity, memory map and a sequence byte in data messages
+// A flash request carries the CRC-16/ARC of the sector's data; the boot loader checks it
+// against the data it received and reports error 6 on flash done when they differ.
+//
+// Faults for tests: answers dropped or sent with a bad CRC (drawn from a seed, so a run
+// repeats), error answers at chosen steps, data acknowledgements that do not match, and a
+// flash-done message that comes late or never.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DeviceProfile.h"
+#include "MemoryMap.h"
+#include "Version.h"
+
+namespace simboot {
+
+enum class BootVariant { Ihst, Ihex, Ihex2 };
+
+// The steps at which an error answer can be injected.
+enum class BootStep { Ping, ExtendedAddress, SegmentStart, SegmentReady, Data, FlashRequest, FlashDone };
+
+// The `occurrence`-th time (1-based) the step happens, and the `times` - 1 times after it,
+// the boot loader answers with error `code` instead.
+struct ErrorInjection {
+  BootStep step = BootStep::SegmentStart;
+  int occurrence = 1;
+  std::uint8_t code = 1;
+  int times = 1;
+};
+
+struct BootLoaderFaults {
+  std::uint64_t seed = 1;
+  double drop = 0.0;     // chance that a message the boot loader sends is lost
+  double corrupt = 0.0;  // chance that it goes out with a bad CRC
+  std::vector<ErrorInjection> errors;
+  // Data messages (1-based count of data messages received) acknowledged with the wrong
+  // address (1.x) or sequence byte (2.00).
+  std::vector<int> wrongDataAcks;
+};
+
+struct BootLoaderOptions {
+  BootVariant variant = BootVariant::Ihex;
+  MemoryMap map;                    // the flash; its first sector's start is address 0 of a dump
+  std::optional<Version> version;   // the version the ping reports; default: the variant's
+  std::int32_t identity1 = 0;       // 2.00: the identity the device reports
+  std::int32_t identity2 = 0;
+  // 2.00: the memory map the device reports as (first, last inclusive) pairs. Empty: the
+  // flash map, with neighbouring sectors merged until it fits one message (31 pairs).
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> reportedMap;
+  int mapPadding = 0;               // 2.00: bytes of 0 after the pairs (a map not a multiple of 8)
+  int baud = 0;                     // pace the line at this speed (8N1); 0: as fast as the pty
+  double eraseMs = 1.0;             // segment start to segment ready
+  double programMs = 2.0;           // flash request to flash done
+  BootLoaderFaults faults;
+};
+
+// Picks the variant from the profile's format name and version and takes its memory map.
+// False with `error` for a boot loader the simulator does not speak.
+bool BootLoaderOptionsFor(const FirmwareDescription& description, BootLoaderOptions& options, std::string& error);
+
+// Command-line forms, for kelmora-sim:
+//   version   "1.02" (major.minor as profiles write it)
+//   identity  "A,B" (two decimal 32-bit numbers)
+//   error     "STEP=CODE[@OCCURRENCE[xTIMES]]", STEP one of ping, extended-address,
+//             segment-start, segment-ready, data, flash-request, flash-done; CODE 1..127;
+//             e.g. "flash-done=6@2" answers the second flash request's completion with error 6.
+bool ParseBootVersion(const std::string& text, Version& version, std::string& error);
+bool ParseBootIdentity(const std::string& text, std::int32_t& identity1, std::int32_t& identity2, std::string& error);
+bool ParseErrorInjection(const std::string& text, ErrorInjection& injection, std::string& error);
+
+// One message the boot loader received (CRC good).
+struct BootRequest {
+  std::uint8_t type = 0;
+  std::uint16_t address = 0;
+  std::vector<std::uint8_t> data;
+};
+
+struct BootLoaderCounters {
+  long requests = 0;       // messages received with a good CRC
+  long badRequests = 0;    // messages received with a bad CRC
+  long sent = 0;           // messages sent (corrupted ones included)
+  long dropped = 0;
+  long corrupted = 0;
+  long errorAnswers = 0;   // injected error answers and CRC mismatches
+  long sectorsProgrammed = 0;
+  long crcMismatches = 0;
+  long bytesReceived = 0;  // characters on the line, both directions
+  long bytesSent = 0;
+};
+
+class BootLoaderSim {
+ public:
+  enum class End { Finished, Stopped, LineClosed };
+
+  // Serves on `fd`, the device side of a pseudo-terminal (not owned).
+  BootLoaderSim(int fd, BootLoaderOptions options);
+
+  // Answers messages until the host sends finish (0x71), `stop` becomes true, or the line
+  // closes. Call on one thread; the accessors below are safe from any other.
+  End Serve(const std::atomic<bool>& stop);
+
+  // The flash memory from the map's first address, erased bytes 0xFF.
+  std::vector<std::uint8_t> Flash() const;
+  std::uint64_t FlashBase() const { return m_flashBase; }
+  // Writes `Flash()` to `path`; false when the file cannot be written.
+  bool DumpFlash(const std::string& path) const;
+  std::vector<BootRequest> Requests() const;
+  BootLoaderCounters Counters() const;
+  // The (first, last) pairs a memory-map request is answered with.
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>>& ReportedMap() const { return m_reportedMap; }
+
+ private:
+  struct Outgoing {
+    double dueMs;
+    std::vector<std::uint8_t> bytes;  // count, address, type, data (no CRC)
+  };
+  struct Piece {
+    std::uint64_t address;
+    std::vector<std::uint8_t> bytes;
+  };
+
+  void Handle(const std::vector<std::uint8_t>& message);
+  void Answer(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data = {});
+  void AnswerError(std::uint8_t type, std::uint8_t code);
+  void Schedule(double delayMs, std::uint8_t type, std::uint16_t address, std::vector<std::uint8_t> data = {});
+  void Transmit(std::vector<std::uint8_t> bytes);
+  void PacedWrite(const std::string& text);
+  // The code of an injected error for this occurrence of `step`, or 0.
+  std::uint8_t InjectedError(BootStep step);
+  bool Inside(std::uint64_t address, std::size_t length) const;
+
+  int m_fd;
+  BootLoaderOptions m_options;
+  Version m_version;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> m_reportedMap;
+  std::mt19937_64 m_random;
+  double m_charMs = 0.0;
+  double m_lineFreeMs = 0.0;  // when the line has sent what was written so far
+
+  std::uint32_t m_upper = 0;  // upper 16 address bits from the last extended-address message
+  std::vector<Piece> m_segment;  // data received since the last segment start
+  std::vector<Outgoing> m_outgoing;
+  int m_stepCounts[7] = {};
+  long m_dataCount = 0;
+  bool m_finished = false;
+
+  std::uint64_t m_flashBase = 0;
+  mutable std::mutex m_mutex;  // guards what the accessors read
+  std::vector<std::uint8_t> m_flash;
+  std::vector<BootRequest> m_requests;
+  BootLoaderCounters m_counters;
+};
+
+// CRC-16/ARC, computed bit by bit (the boot loader's own, independent of the host's table).
+std::uint16_t BootCrc(const std::uint8_t* data, std::size_t length, std::uint16_t crc = 0);
+
+}  // namespace simboot
