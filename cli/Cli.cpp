@@ -463,6 +463,11 @@ int Firmware(const Options& o, std::ostream& out, std::ostream& err) {
     err << "Wrong file format\n";
     return kDeviceFailed;
   }
+  // An image without a single data record would "complete" without programming anything.
+  if (loader->Image().SlotsWithData() == 0) {
+    err << "Wrong file format (the image holds no data for this device's flash)\n";
+    return kDeviceFailed;
+  }
   const auto started = std::chrono::steady_clock::now();
   out << "Stop message in modbus queue\n";
   QueryHandle boot = view.RequestBootloaderStart();

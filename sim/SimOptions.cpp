@@ -93,6 +93,15 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
       {"--delay", {"milliseconds 0..60000", real(s.faults.delayMs, 0, 60000)}},
       {"--silent-after", {"a number of answers", integer(s.faults.silentAfter, 0, 1LL << 62)}},
       {"--trace", {"a file", text(s.tracePath)}},
+      {"--bootloader-version", {"a version such as 1.01", text(o.bootVersion)}},
+      {"--identity", {"two numbers A,B", text(o.bootIdentity)}},
+      {"--dump-flash", {"a file", text(o.dumpFlash)}},
+      {"--boot-drop", {"a chance 0..1", real(o.bootDrop, 0, 1)}},
+      {"--boot-corrupt", {"a chance 0..1", real(o.bootCorrupt, 0, 1)}},
+      {"--boot-error", {"STEP=CODE[@N[xTIMES]]", [&](const std::string& v) {
+                         o.bootErrors.push_back(v);
+                         return !v.empty();
+                       }}},
       {"--exception", {"ADDR:CODE, an address 1..65536 and an exception code 1..127",
                        [&](const std::string& v) {
                          const auto colon = v.find(':');
@@ -202,6 +211,21 @@ Faults (drawn per request; the same --seed repeats the same run):
   --silent-after N   stop answering after N answers
 
   --trace FILE       write every frame in hex with a time stamp (milliseconds since start)
+
+Boot loader (after the boot-loader start it speaks the variant of the profile's
+firmware_upgrade, with its memory map; paced at the profile's "baudrate" with --pace):
+  --bootloader-version V   the version its ping reports (default: the variant's own)
+  --identity A,B           the identity a "FU$-IHEX" 2.00 boot loader reports
+  --dump-flash FILE        write the programmed flash (from the map's first address) to FILE
+                           when the host finishes
+  --boot-drop P            lose each boot-loader answer with chance P
+  --boot-corrupt P         send each boot-loader answer with a bad CRC with chance P
+  --boot-error STEP=CODE[@N[xTIMES]]
+                           answer the Nth STEP (ping, extended-address, segment-start,
+                           segment-ready, data, flash-request, flash-done) with error CODE
+                           (1, 2, 4, 5 or 6), TIMES times in a row
+  When the host finishes, the device answers Modbus again.
+
   --help             this text
 
 Exit codes: 0 stopped by a signal, 1 the port or its link could not be set up, 2 bad arguments

@@ -19,6 +19,12 @@ struct SimCommandLine {
   double flashMs = 300.0;
   std::vector<std::pair<std::uint32_t, std::uint8_t>> exceptions;  // address, code
   SimSlaveOptions slave;
+  // The boot loader behind the boot-loader start, as texts for its own parser.
+  std::string bootVersion;             // --bootloader-version
+  std::string bootIdentity;            // --identity A,B
+  std::string dumpFlash;               // --dump-flash FILE
+  double bootDrop = 0, bootCorrupt = 0;  // --boot-drop, --boot-corrupt
+  std::vector<std::string> bootErrors;   // --boot-error, each STEP=CODE[@N[xTIMES]]
 };
 
 // Reads the arguments (without the program name). False with `error` for anything it cannot

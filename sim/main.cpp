@@ -11,6 +11,7 @@
 #include "SimProfile.h"
 #include "SimPty.h"
 #include "SimSlave.h"
+#include "BootLoaderSim.h"
 
 #ifndef KELMORA_SIM_DEFAULT_PROFILE
 #define KELMORA_SIM_DEFAULT_PROFILE "demo/profiles/PDC-4120.xml"
@@ -73,8 +74,52 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The boot loader, when the profile describes one.
+  simboot::BootLoaderOptions boot;
+  const bool hasBootLoader = profile.firmware.valid && simboot::BootLoaderOptionsFor(profile.firmware, boot, error);
+  if (profile.firmware.valid && !hasBootLoader) std::fprintf(stderr, "kelmora-sim: warning: no boot loader: %s\n", error.c_str());
+  if (hasBootLoader) {
+    auto fail = [&](const std::string& what) {
+      std::fprintf(stderr, "kelmora-sim: %s\n", what.c_str());
+      RemovePortLink(link, pty.ProgramPath());
+      return 2;
+    };
+    if (!options.bootVersion.empty()) {
+      Version version;
+      if (!simboot::ParseBootVersion(options.bootVersion, version, error)) return fail(error);
+      boot.version = version;
+    }
+    if (!options.bootIdentity.empty() && !simboot::ParseBootIdentity(options.bootIdentity, boot.identity1, boot.identity2, error))
+      return fail(error);
+    for (const std::string& text : options.bootErrors) {
+      simboot::ErrorInjection injection;
+      if (!simboot::ParseErrorInjection(text, injection, error)) return fail(error);
+      boot.faults.errors.push_back(injection);
+    }
+    boot.faults.seed = options.slave.faults.seed;
+    boot.faults.drop = options.bootDrop;
+    boot.faults.corrupt = options.bootCorrupt;
+    const std::string baud = profile.firmware.Parameter("baudrate");
+    if (options.slave.pace) boot.baud = baud.empty() ? options.slave.line.baud : std::atoi(baud.c_str());
+  }
+
   const SimSlaveOptions slaveOptions = options.slave;
   CSimSlave slave(pty.DeviceFd(), std::move(device), slaveOptions);
+  if (hasBootLoader) {
+    const std::string dumpPath = options.dumpFlash;
+    slave.SetBootLoader([boot, dumpPath](int fd, const std::atomic<bool>& stop) {
+      simboot::BootLoaderSim loader(fd, boot);
+      const auto end = loader.Serve(stop);
+      const auto counters = loader.Counters();
+      std::printf("kelmora-sim: boot loader %s, %ld sectors programmed\n",
+                  end == simboot::BootLoaderSim::End::Finished ? "finished" : "ended", counters.sectorsProgrammed);
+      if (!dumpPath.empty()) {
+        if (loader.DumpFlash(dumpPath)) std::printf("kelmora-sim: flash written to %s\n", dumpPath.c_str());
+        else std::printf("kelmora-sim: cannot write %s\n", dumpPath.c_str());
+      }
+      std::fflush(stdout);
+    });
+  }
   slave.SetStatusSink([](const std::string& text) {
     std::printf("kelmora-sim: %s\n", text.c_str());
     std::fflush(stdout);

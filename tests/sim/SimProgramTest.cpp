@@ -100,7 +100,7 @@ TEST(SimProgram, ReportsAndTracesTheBootLoaderStart) {
     EXPECT_EQ(master.WriteSingleRegister(10, 0x0FAA).code, 0u);
   }
   EXPECT_THAT(sim.WaitForLine("saved", 2000), HasSubstr("configuration saved to flash (20 ms)"));
-  EXPECT_THAT(sim.WaitForLine("boot loader", 2000), HasSubstr("no longer answers Modbus"));
+  EXPECT_THAT(sim.WaitForLine("boot loader", 2000), HasSubstr("boot loader started"));
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
   const std::string text = testing_support::ReadTextFile(trace);
   EXPECT_THAT(text, HasSubstr("RX 0A 06 00 09 0F AA"));
