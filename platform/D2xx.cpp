@@ -32,12 +32,12 @@ bool FakeBackend() { return std::getenv("KELMORA_FTDI_FAKE") != nullptr; }
 // KELMORA_FTDI_FAKE="A1B2C3=/dev/pts/4,FT00XY=/tmp/line": one adapter per pair.
 std::vector<d2xx::AdapterInfo> ListFake() {
   std::vector<d2xx::AdapterInfo> list;
-  const std::string spec = std::getenv("KELMORA_FTDI_FAKE");
+  const std::string adapters = std::getenv("KELMORA_FTDI_FAKE");
   size_t pos = 0;
-  while (pos < spec.size()) {
-    const size_t end = spec.find_first_of(",; \t\n", pos);
-    const std::string pair = spec.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-    pos = end == std::string::npos ? spec.size() : end + 1;
+  while (pos < adapters.size()) {
+    const size_t end = adapters.find_first_of(",; \t\n", pos);
+    const std::string pair = adapters.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    pos = end == std::string::npos ? adapters.size() : end + 1;
     const size_t eq = pair.find('=');
     if (pair.empty() || eq == std::string::npos) continue;
     d2xx::AdapterInfo info;

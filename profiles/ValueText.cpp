@@ -61,10 +61,10 @@ std::string FormatDouble(std::string_view format, double value) {
       continue;
     }
     // Rebuild the conversion without the length modifier and let printf format the number.
-    std::string spec(format.substr(i, lengthAt - i));
-    spec += format[j];
+    std::string conversion(format.substr(i, lengthAt - i));
+    conversion += format[j];
     char buffer[160];
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+    std::snprintf(buffer, sizeof buffer, conversion.c_str(), value);
     out += WithDecimalPoint(buffer);
     i = j + 1;
   }

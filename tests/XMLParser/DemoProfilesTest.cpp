@@ -115,7 +115,7 @@ TEST_F(DemoProfiles, RichProfileHasItsPagesObjectsAndProperties) {
   EXPECT_EQ(layouts,
             (std::set<RegisterLayout>{RegisterLayout::Single, RegisterLayout::Array, RegisterLayout::Register32}));
 
-  // Objects the later parts read specific keywords from.
+  // Objects whose own keywords the pages and visual objects read.
   const VisualObjectEntry& custom = EntryOf(*rich, "custom");
   EXPECT_EQ(custom.Keyword("plugin"), "liblumora.so");
   EXPECT_NE(custom.Keyword("bitmask").find(";newline;"), std::string::npos);
