@@ -1,6 +1,7 @@
 // Transactions per second and CPU per transaction of our Modbus master against libmodbus's own
 // master, both reading one holding register from one libmodbus RTU server on one pty pair.
 #include <modbus/modbus.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,16 +24,24 @@ constexpr int kSlave = 1;
 struct Figures {
   double txPerSecond;
   double cpuMsPerTx;
+  double switchesPerTx;  // voluntary context switches of the master's thread
 };
 
+long ThreadSwitches() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
 Figures Measure(int n, const std::function<bool()>& transaction) {
+  const long switches0 = ThreadSwitches();
   const double cpu0 = ThreadCpuMs(), t0 = NowMilliseconds();
   int failures = 0;
   for (int i = 0; i < n; ++i)
     if (!transaction()) ++failures;
   const double wall = NowMilliseconds() - t0, cpu = ThreadCpuMs() - cpu0;
   if (failures > 0) std::printf("  (%d of %d transactions failed)\n", failures, n);
-  return {n / (wall / 1000.0), cpu / n};
+  return {n / (wall / 1000.0), cpu / n, double(ThreadSwitches() - switches0) / n};
 }
 
 }  // namespace
@@ -84,8 +93,9 @@ int main(int argc, char** argv) {
       runTheirs();
       runOurs();
     }
-    std::printf("round %d: ours %.0f tx/s %.4f cpu-ms/tx | libmodbus %.0f tx/s %.4f cpu-ms/tx\n", round,
-                ours.txPerSecond, ours.cpuMsPerTx, theirs.txPerSecond, theirs.cpuMsPerTx);
+    std::printf("round %d: ours %.0f tx/s %.4f cpu-ms/tx %.2f switches/tx | libmodbus %.0f tx/s %.4f cpu-ms/tx %.2f switches/tx\n",
+                round, ours.txPerSecond, ours.cpuMsPerTx, ours.switchesPerTx, theirs.txPerSecond, theirs.cpuMsPerTx,
+                theirs.switchesPerTx);
     oursTx += ours.txPerSecond;
     oursCpu += ours.cpuMsPerTx;
     theirsTx += theirs.txPerSecond;

@@ -1,6 +1,10 @@
 // Property reads per second through the representation server, with and without a pack over
 // the ten properties read, against the raw master's transactions per second on the same pty.
+#include <sys/resource.h>
+
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <cstdlib>
 #include <vector>
 
@@ -61,6 +65,12 @@ Run Serve(ModbusDevice& device, LibmodbusServer& server, bool packed, double sec
   return {reads / elapsed, double(server.Served() - servedBefore) / reads};
 }
 
+double ProcessCpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +108,18 @@ int main(int argc, char** argv) {
   }
   const double rawPerSecond = rawCount / rawTime;
 
+  // An idle server: its worker sleeps until a request comes.
+  double idleCpuMs = 0;
+  {
+    CDeviceView idle(TenProperties(false), &device);
+    idle.Create(nullptr, 1300);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double before = ProcessCpuMs();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    idleCpuMs = ProcessCpuMs() - before;
+  }
+
+  std::printf("idle server: %.3f ms of CPU in 1 s (the whole process)\n", idleCpuMs);
   std::printf("raw master: %.0f transactions/s\n", rawPerSecond);
   std::printf("unpacked: %.0f reads/s, %.3f Modbus requests per read\n", unpacked.readsPerSecond, unpacked.requestsPerRead);
   std::printf("packed:   %.0f reads/s, %.3f Modbus requests per read (%.2fx unpacked)\n", packed.readsPerSecond,
