@@ -42,6 +42,7 @@ bool RequestList::Insert(const QueryHandle& handle) {
   auto at = m_items.begin();
   while (at != m_items.end() && at->property.priority >= handle.property.priority) ++at;
   m_items.insert(at, handle);
+  m_approxCount = m_items.size();
   return true;
 }
 
@@ -62,6 +63,7 @@ bool RequestList::RemoveFirst(QueryHandle& out) {
   if (m_items.empty()) return false;
   out = std::move(m_items.front());
   m_items.erase(m_items.begin());
+  m_approxCount = m_items.size();
   return true;
 }
 
@@ -74,6 +76,7 @@ bool RequestList::Take(int32_t id, QueryHandle& out) {
     out.kind = it->kind;
     out.values = std::move(it->values);
     m_items.erase(it);
+    m_approxCount = m_items.size();
     return true;
   }
   return false;
@@ -82,6 +85,7 @@ bool RequestList::Take(int32_t id, QueryHandle& out) {
 void RequestList::Remove(int32_t id) {
   std::lock_guard lock(m_mutex);
   std::erase_if(m_items, [id](const QueryHandle& item) { return item.property.id == id; });
+  m_approxCount = m_items.size();
 }
 
 CDeviceView::CDeviceView(const DeviceProfile& profile, ModbusDevice* device)
@@ -181,26 +185,30 @@ bool CDeviceView::TryQuery(QueryHandle& handle) {
 bool CDeviceView::WaitQuery(QueryHandle& handle, int32_t timeoutMs) {
   const auto now = std::chrono::steady_clock::now();
   const auto deadline = now + std::chrono::milliseconds(timeoutMs);
-  // A fast line answers within a fraction of a millisecond: look again for that long before
-  // going to sleep, which costs two thread switches per request.
+  // A fast line answers within a fraction of a millisecond: watch the results counter for that
+  // long before going to sleep, which costs two thread switches per request. The counter is
+  // read without a lock, so the spin does not hold up the worker; it is read before the first
+  // look, so a result filed in between is not missed.
+  uint64_t seen = m_uResultsFiled.load();
+  TryQuery(handle);
+  if (handle.IsFinal()) return true;
   const auto spinUntil = now + std::chrono::microseconds(kSpinMicroseconds);
   while (std::chrono::steady_clock::now() < spinUntil) {
-    TryQuery(handle);
-    if (handle.IsFinal()) return true;
+    if (m_uResultsFiled.load() != seen || m_bStopRequested || m_bWorkerEnded) {
+      seen = m_uResultsFiled.load();
+      TryQuery(handle);
+      if (handle.IsFinal()) return true;
+    }
     for (int i = 0; i < 32; ++i) CpuRelax();
   }
   for (;;) {
-    uint64_t filed;
-    {
-      std::lock_guard lock(m_resultMutex);
-      filed = m_uResultsFiled;
-    }
+    const uint64_t filed = m_uResultsFiled.load();
     TryQuery(handle);
     if (handle.IsFinal()) return true;
     std::unique_lock lock(m_resultMutex);
     // Also wake now and then: a stop or suspension files no result.
     if (!m_resultCv.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)),
-                               [&] { return m_uResultsFiled != filed; }) &&
+                               [&] { return m_uResultsFiled.load() != filed; }) &&
         std::chrono::steady_clock::now() >= deadline)
       return false;
   }
@@ -265,7 +273,7 @@ void CDeviceView::WorkerLoop() {
     // Right after a request the next one often follows at once: look for it briefly before
     // sleeping. Idle, the worker sleeps until woken and uses no CPU.
     const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
-    while (!m_bStopRequested && m_queue.Count() == 0 && std::chrono::steady_clock::now() < spinUntil)
+    while (!m_bStopRequested && m_queue.ApproxCount() == 0 && std::chrono::steady_clock::now() < spinUntil)
       for (int i = 0; i < 32; ++i) CpuRelax();
     {
       std::unique_lock lock(m_wakeMutex);

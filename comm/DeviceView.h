@@ -42,6 +42,8 @@ class RequestList {
   bool Insert(const QueryHandle& handle);
   bool Contains(int32_t id) const;
   size_t Count() const;
+  // The count without taking the lock, for spinning waiters: may lag a concurrent change.
+  size_t ApproxCount() const { return m_approxCount.load(std::memory_order_relaxed); }
   // Removes and returns the first handle; false when the list is empty.
   bool RemoveFirst(QueryHandle& out);
   // Moves the handle with `id` into `out`; false when absent.
@@ -51,6 +53,7 @@ class RequestList {
  private:
   mutable std::mutex m_mutex;
   std::vector<QueryHandle> m_items;
+  std::atomic<size_t> m_approxCount{0};
 };
 
 class CDeviceView {
@@ -125,7 +128,7 @@ class CDeviceView {
   std::condition_variable m_wakeCv;
   std::mutex m_resultMutex;  // with m_resultCv: `WaitQuery` sleeps until a result is filed
   std::condition_variable m_resultCv;
-  uint64_t m_uResultsFiled = 0;
+  std::atomic<uint64_t> m_uResultsFiled{0};
 
   std::mutex m_watchdogMutex;
   std::condition_variable m_watchdogCv;
