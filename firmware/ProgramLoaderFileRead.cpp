@@ -17,15 +17,7 @@ void Tell(IUserNotifier* notifier, const char* text) {
 
 }  // namespace
 
-bool AcceptCommonRecordType(std::uint8_t type, const LoaderMessage& record) {
-  if (type == 0x02 && record.Count() >= 2 && (record.DataByte(0) != 0 || record.DataByte(1) != 0)) {
-    // The reader does no segment arithmetic, so the data after a non-zero segment base would
-    // be programmed at the wrong addresses: refuse the file instead.
-    char text[64];
-    std::snprintf(text, sizeof text, "Segment base 0x%02X%02X0 is not supported", record.DataByte(0), record.DataByte(1));
-    KELMORA_FAULT(text);
-    return false;
-  }
+bool AcceptCommonRecordType(std::uint8_t type, const LoaderMessage&) {
   return type == 0x01 || type == 0x02 || type == 0x04;
 }
 
@@ -36,6 +28,7 @@ bool ReadImage(const std::string& path, FirmwareImage& image, const RecordTypeHa
   if (!file) return false;
 
   std::string line;
+  std::uint32_t segmentBase = 0;
   while (std::getline(file, line)) {
     // The file is text: a line ending of "\r\n" ends the line like "\n" does.
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -64,7 +57,7 @@ bool ReadImage(const std::string& path, FirmwareImage& image, const RecordTypeHa
     }
 
     if (type == 0x00) {
-      const std::uint64_t full = image.UpperAddress() | address;
+      const std::uint64_t full = (image.UpperAddress() | address) + segmentBase;
       faultlog::PlainLine("add_begin");
       const bool inserted = image.Insert(full, data.data(), count);
       faultlog::PlainLine("added");
@@ -81,7 +74,11 @@ bool ReadImage(const std::string& path, FirmwareImage& image, const RecordTypeHa
         return false;
       }
       image.SetCurrentExtended(data[0], data[1]);
+      segmentBase = 0;
     } else {
+      // A segment base (objcopy writes one for images between 64 KiB and 1 MiB) moves the data
+      // after it by base × 16; the insertion adds the extended addresses the boot loader needs.
+      if (type == 0x02 && count == 2) segmentBase = (static_cast<std::uint32_t>(data[0]) << 8 | data[1]) << 4;
       const LoaderMessage record(type, address, data.data(), count);
       if (!acceptRecordType || !acceptRecordType(type, record)) {
         Tell(notifier, hex_text::kUnknownFormat);

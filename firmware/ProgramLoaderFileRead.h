@@ -22,14 +22,15 @@ inline constexpr const char* kBadExtendedRecord = "Bad \"04\" record. Wrong size
 inline constexpr const char* kUnknownFormat = "Unknown format: record field number incorrect";
 }  // namespace hex_text
 
-// Reads the file at `path` into `image`, which is emptied first. Errors are reported through
+// Reads the file at `path` into `image`, which is emptied first. A type 0x02 segment base
+// applies to the data records after it until a type 0x04 record. Errors are reported through
 // `notifier` (may be null) and the fault log; false on any failure, with the records read
 // before it kept.
 bool ReadImage(const std::string& path, FirmwareImage& image, const RecordTypeHandler& acceptRecordType,
                IUserNotifier* notifier);
 
 // The record types every loader accepts besides 0x00 and 0x04: 0x01 (end of file) and 0x02
-// with a segment base of 0 (segment bases are not applied, so any other one is refused).
+// (segment base; `ReadImage` adds base × 16 to the addresses of the data after it).
 bool AcceptCommonRecordType(std::uint8_t type, const LoaderMessage& record);
 
 // For target "LPCARM": appends to slot 0 the word at 0x14 that makes the eight vector words

@@ -87,9 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"StartSegmentAddressRejected", {HexLine(3, 0, {0, 0, 0, 0})}, false,
                  "Unknown format: record field number incorrect", nullptr},
         ReadCase{"SegmentBaseZeroAccepted", {HexLine(2, 0, {0x00, 0x00}), kGood}, true, nullptr, nullptr},
-        // Segment bases are not applied: the data after one would land at the wrong address.
-        ReadCase{"SegmentBaseAboveZeroRefused", {HexLine(2, 0, {0x10, 0x00}), kGood}, false,
-                 "Unknown format: record field number incorrect", "Segment base 0x10000 is not supported"},
+        // A segment base moves the data after it: here out of the map.
+        ReadCase{"SegmentBaseApplied", {HexLine(2, 0, {0x10, 0x00}), kGood}, false,
+                 "Address error in file, file is not correct according to memory map",
+                 "F Address failed (0x10010):0400100001020304E2 in file ProgramLoaderFileRead.cpp"},
         ReadCase{"ExtendedAddressOfWrongSize", {HexLine(4, 0, {0, 0, 1})}, false,
                  "Bad \"04\" record. Wrong size specified.", nullptr},
         ReadCase{"DataOutsideTheMap", {HexLine(4, 0, {0, 1}), kGood}, false,
@@ -253,6 +254,7 @@ TEST(Reader, ObjcopyImagesRoundTrip) {
     std::uint64_t address;
     MemoryMap map;
   } cases[] = {{40 * 1024, 0, MemoryMap(4096, 64, 0)},
+               {150000, 0, MemoryMap(0x8000, 8, 0)},  // objcopy adds a segment base at 64 KiB
                {10000, 0x100000, MemoryMap(0x4000, 16, 0x100000)},
                {777, 0x1F80, MemoryMap(0x100, 64, 0x1F00)}};
   for (const Case& c : cases) {
