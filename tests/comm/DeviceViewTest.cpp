@@ -211,7 +211,7 @@ TEST_F(DeviceViewTest, IdleWorkerTakesNoCpuAndWakesAtOnce) {
   EXPECT_LT(processCpuMs() - before, 3.0);  // a 1 ms polling loop costs far more than this
   const double start = NowMilliseconds();
   EXPECT_EQ(Finish(server, server.GetProperty(Property(1, 5))).GetResult(), 8);
-  EXPECT_LT(NowMilliseconds() - start, 20.0);
+  EXPECT_LT(NowMilliseconds() - start, 100.0);
 }
 
 TEST_F(DeviceViewTest, ShutdownEndsTheWorker) {

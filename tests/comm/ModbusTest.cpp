@@ -171,11 +171,13 @@ TEST_F(ModbusTest, SilenceTimesOutAndLogsTheElapsedTime) {
   const double elapsed = NowMilliseconds() - start;
   EXPECT_EQ(result.code, 255u);
   EXPECT_GE(elapsed, 100.0);
-  EXPECT_LT(elapsed, 160.0);
+  EXPECT_LT(elapsed, 400.0);  // generous for a loaded machine; a missing time-out never ends
   EXPECT_LT(ThreadCpuMs() - cpuBefore, 10.0);  // the wait sleeps; it does not poll a core hot
   const std::string log = FaultLog();
-  EXPECT_TRUE(std::regex_match(log, std::regex(R"(F Timeout exceeded eplased 1[0-5][0-9]\.[0-9]{2} in file Modbus\.cpp\n)")))
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(log, m, std::regex(R"(F Timeout exceeded eplased ([0-9]+\.[0-9]{2}) in file Modbus\.cpp\n)")))
       << log;
+  EXPECT_GE(std::stod(m[1]), 100.0);
 }
 
 TEST_F(ModbusTest, AbortEndsTheWaitAtOnce) {
@@ -184,8 +186,8 @@ TEST_F(ModbusTest, AbortEndsTheWaitAtOnce) {
   modbus->stopRequested = true;
   const double start = NowMilliseconds();
   EXPECT_EQ(modbus->ReceiveAnswer(3).code, 255u);
-  EXPECT_LT(NowMilliseconds() - start, 2.0);
-  EXPECT_THAT(FaultLog(), HasSubstr("F Timeout exceeded eplased 0."));
+  EXPECT_LT(NowMilliseconds() - start, 20.0);
+  EXPECT_THAT(FaultLog(), ::testing::MatchesRegex(R"(F Timeout exceeded eplased [0-9]\.[0-9]{2} in file Modbus\.cpp\n)"));
 
   // A wait without a time-out ends only when aborted, and then within a millisecond or so.
   modbus->timeoutMs = -1;
@@ -200,7 +202,7 @@ TEST_F(ModbusTest, AbortEndsTheWaitAtOnce) {
   watchdog.join();
   EXPECT_EQ(result.code, 255u);
   EXPECT_GE(returnedAt - start, 150.0);
-  EXPECT_LT(returnedAt - stoppedAt, 5.0);
+  EXPECT_LT(returnedAt - stoppedAt, 30.0);  // typically under 0.1 ms
   // The next request clears the flag itself.
   SetAnswer(NormalAnswer);
   modbus->timeoutMs = 100;
