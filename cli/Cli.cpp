@@ -497,11 +497,12 @@ int Firmware(const Options& o, std::ostream& out, std::ostream& err) {
   const bool terminal = &out == &std::cout && isatty(STDOUT_FILENO);
   std::string lastStatus;
   while (!loader->Finished()) {
-    const std::string status = loader->StatusLine1() + " | " + loader->StatusLine2();
+    const std::string line1 = loader->StatusLine1(), line2 = loader->StatusLine2();
+    const std::string status = line1.empty() || line2.empty() ? line1 + line2 : line1 + " | " + line2;
     if (terminal) {
       out << "\r" << ProgressBar(loader->OverallProgress()) << " " << ProgressBar(loader->SectorProgress()) << " "
           << status << "\x1b[K" << std::flush;
-    } else if (status != lastStatus) {
+    } else if (status != lastStatus && !status.empty()) {
       out << status << "\n";
     }
     lastStatus = status;
