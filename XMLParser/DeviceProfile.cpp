@@ -1,4 +1,4 @@
-#include "DeviceProfile.h"
+#include "XMLParser/DeviceProfile.h"
 
 std::string FirmwareDescription::Parameter(std::string_view key) const {
   const auto it = parameters.find(std::string(key));

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "MemoryMap.h"
-#include "ModbusProperties.h"
-#include "Version.h"
+#include "profiles/MemoryMap.h"
+#include "profiles/ModbusProperties.h"
+#include "profiles/Version.h"
 
 // Who the device is: the `device` element's `name`, `version` and `firmware` attributes.
 struct DeviceIdentity {

@@ -1,4 +1,4 @@
-#include "XDeviceProfileManager.h"
+#include "XMLParser/XDeviceProfileManager.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -19,8 +19,8 @@
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include "FaultLog.h"
-#include "ProfileNumbers.h"
+#include "comm/FaultLog.h"
+#include "profiles/ProfileNumbers.h"
 
 namespace xc = xercesc;
 namespace fs = std::filesystem;

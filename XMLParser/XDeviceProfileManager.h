@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "DeviceProfile.h"
-#include "Version.h"
+#include "XMLParser/DeviceProfile.h"
+#include "profiles/Version.h"
 
 class CXDeviceProfileManager {
  public:

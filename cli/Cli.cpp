@@ -1,4 +1,4 @@
-#include "Cli.h"
+#include "cli/Cli.h"
 
 #include <unistd.h>
 
@@ -14,16 +14,16 @@
 #include <sstream>
 #include <thread>
 
-#include "ComSerialPort.h"
-#include "Connection.h"
-#include "DeviceView.h"
-#include "FaultLog.h"
-#include "FlashLoader.h"
-#include "FtdiSerialPort.h"
-#include "ModbusDevice.h"
-#include "ProfileNumbers.h"
-#include "ValueText.h"
-#include "XDeviceProfileManager.h"
+#include "XMLParser/XDeviceProfileManager.h"
+#include "comm/Connection.h"
+#include "comm/DeviceView.h"
+#include "comm/FaultLog.h"
+#include "comm/ModbusDevice.h"
+#include "firmware/FlashLoader.h"
+#include "platform/ComSerialPort.h"
+#include "platform/FtdiSerialPort.h"
+#include "profiles/ProfileNumbers.h"
+#include "profiles/ValueText.h"
 
 namespace {
 

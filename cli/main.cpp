@@ -1,7 +1,7 @@
 // kelmora-cli: see Cli.h.
 #include <iostream>
 
-#include "Cli.h"
+#include "cli/Cli.h"
 
 int main(int argc, char** argv) {
   return RunCli(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);

@@ -1,9 +1,9 @@
-#include "ComPortChannel.h"
+#include "comm/ComPortChannel.h"
 
 #include <string>
 
-#include "CommTypes.h"
-#include "FaultLog.h"
+#include "comm/FaultLog.h"
+#include "platform/CommTypes.h"
 
 CComPortChannel::CComPortChannel(SerialPort* port) : m_sbPort(port) {
   if (m_sbPort == nullptr || !m_sbPort->IsOpen()) throw "CComPortChannel: serial should be opened";

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <string>
 
-#include "DataChannel.h"
-#include "SerialPort.h"
+#include "comm/DataChannel.h"
+#include "platform/SerialPort.h"
 
 class CComPortChannel final : public DataChannel {
  public:

@@ -1,9 +1,9 @@
-#include "Connection.h"
+#include "comm/Connection.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "FaultLog.h"
+#include "comm/FaultLog.h"
 
 using namespace comm_error;
 

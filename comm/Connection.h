@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "ConnectionSettings.h"
-#include "DeviceProfile.h"
-#include "FtdiSerialPort.h"
-#include "Modbus.h"
+#include "XMLParser/DeviceProfile.h"
+#include "comm/ComPortChannel.h"
+#include "comm/ConnectionSettings.h"
+#include "comm/Modbus.h"
+#include "platform/ComSerialPort.h"
+#include "platform/FtdiSerialPort.h"
 
 class CConnection {
  public:

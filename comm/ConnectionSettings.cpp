@@ -1,4 +1,4 @@
-#include "ConnectionSettings.h"
+#include "comm/ConnectionSettings.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

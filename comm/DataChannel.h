@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "DataGram.h"
+#include "comm/DataGram.h"
 
 class DataChannel {
  public:

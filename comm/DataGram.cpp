@@ -1,9 +1,9 @@
-#include "DataGram.h"
+#include "comm/DataGram.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "FaultLog.h"
+#include "comm/FaultLog.h"
 
 DataGram::DataGram(int32_t size)
     : m_pData(size > 0 ? new uint8_t[size]() : nullptr), m_iSize(std::max(size, 0)) {}

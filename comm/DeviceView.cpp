@@ -1,8 +1,10 @@
-#include "DeviceView.h"
+#include "comm/DeviceView.h"
 
-#include "FaultLog.h"
-#include "PackManager.h"
-#include "TimedLog.h"
+#include "comm/FaultLog.h"
+#include "comm/PackManager.h"
+#include "comm/TimedLog.h"
+
+#include <algorithm>
 
 using namespace modbus_code;
 

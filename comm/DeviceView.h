@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -13,9 +14,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "DeviceProfile.h"
-#include "ModbusDevice.h"
-#include "ModbusProperties.h"
+#include "XMLParser/DeviceProfile.h"
+#include "comm/ModbusDevice.h"
+#include "profiles/ModbusProperties.h"
 
 // One request as its owner sees it. A plain value: copies are independent.
 struct QueryHandle {

@@ -1,4 +1,4 @@
-#include "FaultLog.h"
+#include "comm/FaultLog.h"
 
 #include <cstdio>
 #include <mutex>

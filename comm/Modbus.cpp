@@ -1,4 +1,4 @@
-#include "Modbus.h"
+#include "comm/Modbus.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "Clock.h"
-#include "CommTypes.h"
-#include "FaultLog.h"
-#include "TimedLog.h"
+#include "comm/FaultLog.h"
+#include "comm/TimedLog.h"
+#include "platform/Clock.h"
+#include "platform/CommTypes.h"
 
 using namespace modbus_code;
 

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "DataChannel.h"
-#include "DataGram.h"
+#include "comm/DataChannel.h"
+#include "comm/DataGram.h"
 
 struct ModbusAnswer {
   uint32_t code = 0;

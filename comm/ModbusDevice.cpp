@@ -1,10 +1,10 @@
-#include "ModbusDevice.h"
+#include "comm/ModbusDevice.h"
 
 #include <chrono>
 #include <string>
 #include <thread>
 
-#include "FaultLog.h"
+#include "comm/FaultLog.h"
 
 using namespace modbus_code;
 

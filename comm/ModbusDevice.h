@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "Modbus.h"
-#include "ModbusProperties.h"
+#include "comm/Modbus.h"
+#include "profiles/ModbusProperties.h"
 
 // Texts of the stages of a special operation, by their string ids.
 namespace stage_text {

@@ -1,12 +1,13 @@
-#include "PackManager.h"
+#include "comm/PackManager.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
 
-#include "Clock.h"
-#include "FaultLog.h"
+#include "comm/FaultLog.h"
+#include "platform/Clock.h"
 
 using namespace modbus_code;
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ModbusDevice.h"
-#include "ModbusProperties.h"
+#include "comm/ModbusDevice.h"
+#include "profiles/ModbusProperties.h"
 
 // One address of a pack, with the value the last pack read left for it.
 struct PackedElements {

@@ -1,9 +1,9 @@
-#include "TimedLog.h"
+#include "comm/TimedLog.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "Clock.h"
+#include "platform/Clock.h"
 
 bool TimedLog::Open(const std::string& path) {
   {

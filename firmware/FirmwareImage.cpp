@@ -1,4 +1,4 @@
-#include "FirmwareImage.h"
+#include "firmware/FirmwareImage.h"
 
 FirmwareImage::FirmwareImage(MemoryMap map) : m_map(std::move(map)), m_current(LoaderMessage::ExtendedAddress(0, 0)) {}
 

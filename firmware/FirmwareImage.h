@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "LoaderMessage.h"
-#include "MemoryMap.h"
+#include "firmware/LoaderMessage.h"
+#include "profiles/MemoryMap.h"
 
 struct ImageSlot {
   std::vector<LoaderMessage> messages;  // data and extended-address messages, in send order

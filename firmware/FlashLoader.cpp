@@ -1,12 +1,12 @@
-#include "FlashLoader.h"
+#include "firmware/FlashLoader.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "Clock.h"
-#include "CommTypes.h"
-#include "DataGram.h"
-#include "FaultLog.h"
+#include "comm/DataGram.h"
+#include "comm/FaultLog.h"
+#include "platform/Clock.h"
+#include "platform/CommTypes.h"
 
 namespace {
 

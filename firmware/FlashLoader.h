@@ -19,13 +19,13 @@
 #include <string>
 #include <thread>
 
-#include "DataChannel.h"
-#include "DeviceProfile.h"
-#include "FirmwareImage.h"
-#include "LoaderMessage.h"
-#include "ProgramLoaderFileRead.h"
-#include "UserNotifier.h"
-#include "Version.h"
+#include "XMLParser/DeviceProfile.h"
+#include "comm/DataChannel.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/LoaderMessage.h"
+#include "firmware/ProgramLoaderFileRead.h"
+#include "firmware/UserNotifier.h"
+#include "profiles/Version.h"
 
 // The update's outcome: 0 success, 3..9 set by the loader (1, 2 and 6 are the wizard's).
 namespace loader_error {

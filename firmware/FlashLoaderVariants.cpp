@@ -1,8 +1,8 @@
 // The three boot loaders and the factory that picks one for a device profile.
 #include <exception>
 
-#include "FaultLog.h"
-#include "FlashLoader.h"
+#include "comm/FaultLog.h"
+#include "firmware/FlashLoader.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "LoaderMessage.h"
+#include "firmware/LoaderMessage.h"
 
 #include <array>
 

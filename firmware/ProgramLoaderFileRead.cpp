@@ -1,9 +1,9 @@
-#include "ProgramLoaderFileRead.h"
+#include "firmware/ProgramLoaderFileRead.h"
 
 #include <cstdio>
 #include <fstream>
 
-#include "FaultLog.h"
+#include "comm/FaultLog.h"
 
 namespace {
 

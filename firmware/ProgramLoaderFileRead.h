@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "FirmwareImage.h"
-#include "LoaderMessage.h"
-#include "UserNotifier.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/LoaderMessage.h"
+#include "firmware/UserNotifier.h"
 
 // Decides about a record type other than 0x00 and 0x04; `record` holds the record's count,
 // address, type and data as a message.

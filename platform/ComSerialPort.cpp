@@ -1,4 +1,4 @@
-#include "ComSerialPort.h"
+#include "platform/ComSerialPort.h"
 
 #include <fcntl.h>
 #include <unistd.h>

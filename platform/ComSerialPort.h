@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "SerialPort.h"
-#include "TermiosComm.h"
+#include "platform/SerialPort.h"
+#include "platform/TermiosComm.h"
 
 struct ComPortEntry {
   int number;        // the n of "COMn"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "CommTypes.h"
+#include "platform/CommTypes.h"
 
 class CommDevice {
  public:

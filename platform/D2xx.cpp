@@ -1,4 +1,4 @@
-#include "D2xx.h"
+#include "platform/D2xx.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
-#include "D2xxBackend.h"
-#include "TermiosComm.h"
+#include "platform/D2xxBackend.h"
+#include "platform/TermiosComm.h"
 
 using namespace comm_error;
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "CommTypes.h"
+#include "platform/CommTypes.h"
 
 using FT_HANDLE = void*;
 using FT_STATUS = uint32_t;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "StreamComm.h"
+#include "platform/StreamComm.h"
 
 namespace d2xx {
 

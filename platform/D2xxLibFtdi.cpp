@@ -4,8 +4,8 @@
 #include <cstring>
 #include <deque>
 
-#include "Clock.h"
-#include "D2xxBackend.h"
+#include "platform/Clock.h"
+#include "platform/D2xxBackend.h"
 
 using namespace comm_error;
 

@@ -1,4 +1,4 @@
-#include "FtdiSerialPort.h"
+#include "platform/FtdiSerialPort.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "D2xx.h"
-#include "SerialPort.h"
+#include "platform/D2xx.h"
+#include "platform/SerialPort.h"
 
 class FtdiSerialPort final : public SerialPort {
  public:

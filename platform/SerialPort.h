@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "CommDevice.h"
-#include "CommTypes.h"
+#include "platform/CommDevice.h"
+#include "platform/CommTypes.h"
 
 class SerialPort {
  public:

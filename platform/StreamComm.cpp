@@ -1,8 +1,8 @@
-#include "StreamComm.h"
+#include "platform/StreamComm.h"
 
 #include <algorithm>
 
-#include "Clock.h"
+#include "platform/Clock.h"
 
 using namespace comm_error;
 

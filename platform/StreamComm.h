@@ -9,7 +9,7 @@
 #include <deque>
 #include <string>
 
-#include "CommDevice.h"
+#include "platform/CommDevice.h"
 
 class CStreamComm : public CommDevice {
  public:

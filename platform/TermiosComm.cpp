@@ -1,4 +1,4 @@
-#include "TermiosComm.h"
+#include "platform/TermiosComm.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "Clock.h"
+#include "platform/Clock.h"
 
 namespace comm_error {
 int32_t FromErrno(int error) {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "StreamComm.h"
+#include "platform/StreamComm.h"
 
 class CTermiosComm final : public CStreamComm {
  public:

@@ -1,4 +1,4 @@
-#include "MemoryMap.h"
+#include "profiles/MemoryMap.h"
 
 #include <limits>
 

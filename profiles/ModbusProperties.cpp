@@ -1,11 +1,11 @@
-#include "ModbusProperties.h"
+#include "profiles/ModbusProperties.h"
 
 #include <cstdint>
 #include <limits>
 #include <new>
 
-#include "FaultLog.h"
-#include "ProfileNumbers.h"
+#include "comm/FaultLog.h"
+#include "profiles/ProfileNumbers.h"
 
 using profilenumbers::EqualsIgnoreCase;
 using profilenumbers::ReadInt;

@@ -1,4 +1,4 @@
-#include "ProfileNumbers.h"
+#include "profiles/ProfileNumbers.h"
 
 #include <charconv>
 #include <cmath>

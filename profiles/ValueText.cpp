@@ -1,12 +1,13 @@
-#include "ValueText.h"
+#include "profiles/ValueText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <clocale>
 
-#include "ProfileNumbers.h"
+#include "profiles/ProfileNumbers.h"
 
 namespace {
 // printf follows LC_NUMERIC, which a GUI may set to a locale with a decimal comma; values are

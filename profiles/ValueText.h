@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "ModbusProperties.h"
+#include "profiles/ModbusProperties.h"
 
 // With a "viewformat" keyword: that format filled with the engineering value (raw × divisor
 // for RangedFix, the raw value otherwise). Without one: RangedFix values with the decimals the

@@ -1,8 +1,8 @@
-#include "Version.h"
+#include "profiles/Version.h"
 
 #include <cstdio>
 
-#include "ProfileNumbers.h"
+#include "profiles/ProfileNumbers.h"
 
 Version Version::Parse(std::string_view text) {
   Version version;

@@ -1,4 +1,4 @@
-#include "SimCrc.h"
+#include "sim/SimCrc.h"
 
 #include <array>
 

@@ -1,8 +1,8 @@
-#include "SimFrame.h"
+#include "sim/SimFrame.h"
 
 #include <algorithm>
 
-#include "SimCrc.h"
+#include "sim/SimCrc.h"
 
 namespace sim {
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "SimSlave.h"
+#include "sim/SimSlave.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "SimProfile.h"
+#include "sim/SimProfile.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "XDeviceProfileManager.h"
+#include "XMLParser/XDeviceProfileManager.h"
 
 namespace sim {
 namespace {

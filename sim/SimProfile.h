@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "DeviceProfile.h"
-#include "SimDevice.h"
+#include "XMLParser/DeviceProfile.h"
+#include "sim/SimDevice.h"
 
 namespace sim {
 

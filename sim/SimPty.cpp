@@ -1,4 +1,4 @@
-#include "SimPty.h"
+#include "sim/SimPty.h"
 
 #include <fcntl.h>
 #include <pty.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "ComSerialPort.h"
+#include "platform/ComSerialPort.h"
 
 namespace sim {
 namespace {

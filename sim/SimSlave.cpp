@@ -1,4 +1,4 @@
-#include "SimSlave.h"
+#include "sim/SimSlave.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,8 +11,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "Clock.h"
-#include "SimCrc.h"
+#include "platform/Clock.h"
+#include "sim/SimCrc.h"
 
 namespace sim {
 

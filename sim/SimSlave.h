@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "SimDevice.h"
-#include "SimFrame.h"
+#include "sim/SimDevice.h"
+#include "sim/SimFrame.h"
 
 namespace sim {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "SimOptions.h"
-#include "SimProfile.h"
-#include "SimPty.h"
-#include "SimSlave.h"
-#include "BootLoaderSim.h"
+#include "sim/SimOptions.h"
+#include "sim/SimProfile.h"
+#include "sim/SimPty.h"
+#include "sim/SimSlave.h"
+#include "sim/bootloader/BootLoaderSim.h"
 
 #ifndef KELMORA_SIM_DEFAULT_PROFILE
 #define KELMORA_SIM_DEFAULT_PROFILE "demo/profiles/PDC-4120.xml"

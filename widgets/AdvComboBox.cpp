@@ -1,6 +1,6 @@
-#include "AdvComboBox.h"
+#include "widgets/AdvComboBox.h"
 
-#include "DialogTemplate.h"
+#include "widgets/DialogTemplate.h"
 
 #include <QAbstractItemView>
 #include <QFocusEvent>

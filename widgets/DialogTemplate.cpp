@@ -1,13 +1,13 @@
-#include "DialogTemplate.h"
+#include "widgets/DialogTemplate.h"
 
-#include "AdvComboBox.h"
-#include "DialogUnits.h"
-#include "GradientProgressCtrl.h"
-#include "LedButton.h"
-#include "SegmentDisplayCtrl.h"
-#include "StaticGraphCtrl.h"
-#include "StaticLogo.h"
-#include "TabCtrl.h"
+#include "widgets/AdvComboBox.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/GradientProgressCtrl.h"
+#include "widgets/LedButton.h"
+#include "widgets/SegmentDisplayCtrl.h"
+#include "widgets/StaticGraphCtrl.h"
+#include "widgets/StaticLogo.h"
+#include "widgets/TabCtrl.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "DialogUnits.h"
+#include "widgets/DialogUnits.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -3,16 +3,16 @@
 //
 //   kelmora-gallery [output folder]   (default: <build dir>/gallery)
 // Exits non-zero when a picture could not be written.
-#include "AdvComboBox.h"
-#include "DialogTemplate.h"
-#include "GradientProgressCtrl.h"
-#include "LedButton.h"
-#include "PageContainer.h"
-#include "SegmentDisplayCtrl.h"
-#include "SplashScreen.h"
-#include "StaticGraphCtrl.h"
-#include "StaticLogo.h"
-#include "TabCtrl.h"
+#include "widgets/AdvComboBox.h"
+#include "widgets/DialogTemplate.h"
+#include "widgets/GradientProgressCtrl.h"
+#include "widgets/LedButton.h"
+#include "widgets/PageContainer.h"
+#include "widgets/SegmentDisplayCtrl.h"
+#include "widgets/SplashScreen.h"
+#include "widgets/StaticGraphCtrl.h"
+#include "widgets/StaticLogo.h"
+#include "widgets/TabCtrl.h"
 
 #include <QApplication>
 #include <QDir>

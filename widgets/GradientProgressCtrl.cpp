@@ -1,6 +1,6 @@
-#include "GradientProgressCtrl.h"
+#include "widgets/GradientProgressCtrl.h"
 
-#include "PrintfNumber.h"
+#include "widgets/PrintfNumber.h"
 
 #include <QFontMetrics>
 #include <QLinearGradient>

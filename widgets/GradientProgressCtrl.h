@@ -2,8 +2,8 @@
 // printed inside the bar, and an indeterminate mode in which the gradient runs along the bar.
 #pragma once
 
-#include "ColorRef.h"
-#include "WindowTimers.h"
+#include "widgets/ColorRef.h"
+#include "widgets/WindowTimers.h"
 
 #include <QColor>
 #include <QProgressBar>

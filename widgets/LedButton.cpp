@@ -1,4 +1,4 @@
-#include "LedButton.h"
+#include "widgets/LedButton.h"
 
 #include <QEvent>
 #include <algorithm>

@@ -1,8 +1,8 @@
-#include "PageContainer.h"
+#include "widgets/PageContainer.h"
 
-#include "DialogTemplate.h"
-#include "FaultLog.h"
-#include "TabCtrl.h"
+#include "comm/FaultLog.h"
+#include "widgets/DialogTemplate.h"
+#include "widgets/TabCtrl.h"
 
 CSimpleView::CSimpleView(int pageIndex, QWidget* parent) : QWidget(parent), m_nPageIndex(pageIndex) {}
 

@@ -5,7 +5,7 @@
 // finds and shows pages and sizes the page area in dialog units of the dialog's font.
 #pragma once
 
-#include "DialogUnits.h"
+#include "widgets/DialogUnits.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "PrintfNumber.h"
+#include "widgets/PrintfNumber.h"
 
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-#include "SegmentDisplayCtrl.h"
+#include "widgets/SegmentDisplayCtrl.h"
 
 #include <QEvent>
 #include <QPainter>

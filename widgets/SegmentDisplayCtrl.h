@@ -2,8 +2,8 @@
 // of segments, lit ones in the on colour and the others in the off colour, on a background.
 #pragma once
 
-#include "ColorRef.h"
-#include "SegmentGlyphs.h"
+#include "widgets/ColorRef.h"
+#include "widgets/SegmentGlyphs.h"
 
 #include <QFrame>
 #include <cstdint>

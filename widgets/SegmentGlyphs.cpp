@@ -1,4 +1,4 @@
-#include "SegmentGlyphs.h"
+#include "widgets/SegmentGlyphs.h"
 
 #include <algorithm>
 #include <array>

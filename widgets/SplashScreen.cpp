@@ -1,7 +1,7 @@
-#include "SplashScreen.h"
+#include "widgets/SplashScreen.h"
 
-#include "StaticLogo.h"
-#include "Templates.h"
+#include "widgets/StaticLogo.h"
+#include "widgets/Templates.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "StaticGraphCtrl.h"
+#include "widgets/StaticGraphCtrl.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "StaticLogo.h"
+#include "widgets/StaticLogo.h"
 
 #include <QMutex>
 #include <QPainter>

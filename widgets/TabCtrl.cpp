@@ -1,5 +1,6 @@
-#include "TabCtrl.h"
+#include "widgets/TabCtrl.h"
 
+#include <algorithm>
 #include <QPainter>
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>

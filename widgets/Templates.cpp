@@ -1,4 +1,4 @@
-#include "Templates.h"
+#include "widgets/Templates.h"
 
 namespace templates {
 

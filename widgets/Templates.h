@@ -1,7 +1,7 @@
 // The dialog templates of the widgets folder.
 #pragma once
 
-#include "DialogTemplate.h"
+#include "widgets/DialogTemplate.h"
 
 namespace templates {
 

@@ -1,4 +1,4 @@
-#include "WindowTimers.h"
+#include "widgets/WindowTimers.h"
 
 #include <QTimerEvent>
 #include <limits>

@@ -6,6 +6,7 @@
 //   B      characters on the line, both directions
 //   bound  B × 10 bits / 115200 baud: the wire time alone
 //   cpu_s  CPU seconds of the program side (the process minus the simulator's thread)
+#include <algorithm>
 #include <sys/resource.h>
 
 #include <atomic>
@@ -15,13 +16,13 @@
 #include <string>
 #include <thread>
 
-#include "BootLoaderSim.h"
-#include "Clock.h"
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "FaultLog.h"
-#include "FlashLoader.h"
-#include "TestSupport.h"
+#include "comm/ComPortChannel.h"
+#include "comm/FaultLog.h"
+#include "firmware/FlashLoader.h"
+#include "platform/Clock.h"
+#include "platform/ComSerialPort.h"
+#include "sim/bootloader/BootLoaderSim.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

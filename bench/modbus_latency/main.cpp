@@ -6,11 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include "Clock.h"
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "Modbus.h"
-#include "TestSupport.h"
+#include "comm/ComPortChannel.h"
+#include "comm/Modbus.h"
+#include "platform/Clock.h"
+#include "platform/ComSerialPort.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 

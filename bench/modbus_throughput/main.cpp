@@ -8,12 +8,12 @@
 #include <functional>
 #include <vector>
 
-#include "Clock.h"
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "LibmodbusPeer.h"
-#include "Modbus.h"
-#include "TestSupport.h"
+#include "comm/ComPortChannel.h"
+#include "comm/Modbus.h"
+#include "platform/Clock.h"
+#include "platform/ComSerialPort.h"
+#include "tests/support/LibmodbusPeer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 

@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "XDeviceProfileManager.h"
+#include "XMLParser/XDeviceProfileManager.h"
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Clock.h"
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "DeviceView.h"
-#include "LibmodbusPeer.h"
-#include "Modbus.h"
-#include "ModbusDevice.h"
-#include "TestSupport.h"
+#include "comm/ComPortChannel.h"
+#include "comm/DeviceView.h"
+#include "comm/Modbus.h"
+#include "comm/ModbusDevice.h"
+#include "platform/Clock.h"
+#include "platform/ComSerialPort.h"
+#include "tests/support/LibmodbusPeer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 

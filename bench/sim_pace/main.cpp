@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "Clock.h"
-#include "SimTestSupport.h"
+#include "platform/Clock.h"
+#include "tests/sim/SimTestSupport.h"
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::stod(argv[1]) : 3.0;

@@ -1,4 +1,4 @@
-#include "BootLoaderSim.h"
+#include "sim/bootloader/BootLoaderSim.h"
 
 #include <fcntl.h>
 #include <poll.h>

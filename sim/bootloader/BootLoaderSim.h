@@ -24,9 +24,9 @@
 #include <utility>
 #include <vector>
 
-#include "DeviceProfile.h"
-#include "MemoryMap.h"
-#include "Version.h"
+#include "XMLParser/DeviceProfile.h"
+#include "profiles/MemoryMap.h"
+#include "profiles/Version.h"
 
 namespace simboot {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "FaultLog.h"
-#include "ProfileTestSupport.h"
+#include "comm/FaultLog.h"
+#include "tests/XMLParser/ProfileTestSupport.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ProfileTestSupport.h"
+#include "tests/XMLParser/ProfileTestSupport.h"
 
 namespace {
 

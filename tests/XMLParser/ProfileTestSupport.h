@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "XDeviceProfileManager.h"
+#include "XMLParser/XDeviceProfileManager.h"
 
 class ProfileFolderTest : public ::testing::Test {
  protected:

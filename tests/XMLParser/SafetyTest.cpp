@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "ProfileTestSupport.h"
+#include "tests/XMLParser/ProfileTestSupport.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // kelmora-cli firmware against the simulated device program and its boot loader: the whole
 // update path, from the boot-loader start over Modbus to the programmed flash.
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,8 +10,8 @@
 #include <random>
 #include <sstream>
 
-#include "Cli.h"
-#include "SimTestSupport.h"
+#include "cli/Cli.h"
+#include "tests/sim/SimTestSupport.h"
 
 using namespace testing_support;
 using ::testing::HasSubstr;

@@ -1,4 +1,5 @@
 // kelmora-cli's commands against a register-image device on a pty, run in-process.
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "Cli.h"
-#include "RegisterSlave.h"
-#include "TestSupport.h"
+#include "cli/Cli.h"
+#include "tests/support/RegisterSlave.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 using ::testing::HasSubstr;

@@ -1,13 +1,14 @@
 // The serial channel over a port double that counts what the channel asks of it.
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "ComPortChannel.h"
-#include "FaultLog.h"
-#include "SerialPort.h"
-#include "TestSupport.h"
+#include "comm/ComPortChannel.h"
+#include "comm/FaultLog.h"
+#include "platform/SerialPort.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 

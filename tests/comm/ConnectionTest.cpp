@@ -4,9 +4,9 @@
 #include <QSettings>
 #include <filesystem>
 
-#include "Connection.h"
-#include "RegisterSlave.h"
-#include "TestSupport.h"
+#include "comm/Connection.h"
+#include "tests/support/RegisterSlave.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 

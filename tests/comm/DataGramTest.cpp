@@ -4,10 +4,10 @@
 
 #include <random>
 
-#include "DataGram.h"
-#include "FaultLog.h"
-#include "Modbus.h"
-#include "TestSupport.h"
+#include "comm/DataGram.h"
+#include "comm/FaultLog.h"
+#include "comm/Modbus.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 using ::testing::ElementsAre;

@@ -1,13 +1,13 @@
 // A device on a pty with the whole stack on top of it: port, channel, master, device layer.
 #pragma once
 
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "FaultLog.h"
-#include "Modbus.h"
-#include "ModbusDevice.h"
-#include "RegisterSlave.h"
-#include "TestSupport.h"
+#include "comm/ComPortChannel.h"
+#include "comm/FaultLog.h"
+#include "comm/Modbus.h"
+#include "comm/ModbusDevice.h"
+#include "platform/ComSerialPort.h"
+#include "tests/support/RegisterSlave.h"
+#include "tests/support/TestSupport.h"
 
 struct DeviceLine {
   static constexpr uint8_t kSlave = 10;

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "DeviceLine.h"
-#include "PackManager.h"
+#include "comm/PackManager.h"
+#include "tests/comm/DeviceLine.h"
 
 using namespace testing_support;
 using ::testing::ElementsAre;

@@ -5,9 +5,9 @@
 
 #include <thread>
 
-#include "Clock.h"
-#include "DeviceLine.h"
-#include "DeviceView.h"
+#include "comm/DeviceView.h"
+#include "platform/Clock.h"
+#include "tests/comm/DeviceLine.h"
 
 using namespace testing_support;
 using ::testing::ElementsAre;

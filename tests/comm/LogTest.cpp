@@ -1,4 +1,5 @@
 // The fault log's line kinds and the worker log's line format.
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,9 +7,9 @@
 #include <regex>
 #include <thread>
 
-#include "FaultLog.h"
-#include "TestSupport.h"
-#include "TimedLog.h"
+#include "comm/FaultLog.h"
+#include "comm/TimedLog.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 

@@ -5,13 +5,13 @@
 #include <regex>
 #include <thread>
 
-#include "Clock.h"
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "FaultLog.h"
-#include "Modbus.h"
-#include "TestSupport.h"
-#include "TimedLog.h"
+#include "comm/ComPortChannel.h"
+#include "comm/FaultLog.h"
+#include "comm/Modbus.h"
+#include "comm/TimedLog.h"
+#include "platform/Clock.h"
+#include "platform/ComSerialPort.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 using ::testing::ElementsAre;

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "ConnectionSettings.h"
-#include "TestSupport.h"
+#include "comm/ConnectionSettings.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 

@@ -2,6 +2,7 @@
 // independent CRC, descriptions of the three boot loaders, and a notifier that records.
 #pragma once
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "DeviceProfile.h"
-#include "MemoryMap.h"
-#include "UserNotifier.h"
+#include "XMLParser/DeviceProfile.h"
+#include "firmware/UserNotifier.h"
+#include "profiles/MemoryMap.h"
 
 namespace fwtest {
 

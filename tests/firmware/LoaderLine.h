@@ -2,16 +2,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 
-#include "BootLoaderSim.h"
-#include "Clock.h"
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "FaultLog.h"
-#include "FlashLoader.h"
-#include "TestSupport.h"
+#include "comm/ComPortChannel.h"
+#include "comm/FaultLog.h"
+#include "firmware/FlashLoader.h"
+#include "platform/Clock.h"
+#include "platform/ComSerialPort.h"
+#include "sim/bootloader/BootLoaderSim.h"
+#include "tests/support/TestSupport.h"
 
 struct LoaderLine {
   testing_support::TempWorkDir dir;

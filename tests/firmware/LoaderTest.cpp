@@ -1,11 +1,12 @@
 // The flash loader against the simulated boot loader, every variant: whole images flashed
 // byte for byte, the order and addressing of sectors, version and identity checks, lost and
 // garbled answers, the device's error answers, and stopping.
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FirmwareTestSupport.h"
-#include "LoaderLine.h"
+#include "tests/firmware/FirmwareTestSupport.h"
+#include "tests/firmware/LoaderLine.h"
 
 using namespace fwtest;
 using simboot::BootLoaderOptions;

@@ -2,12 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "BootLoaderSim.h"
-#include "FirmwareTestSupport.h"
-#include "FlashLoader.h"
-#include "LoaderMessage.h"
-#include "TestSupport.h"
-#include "XDeviceProfileManager.h"
+#include "XMLParser/XDeviceProfileManager.h"
+#include "firmware/FlashLoader.h"
+#include "firmware/LoaderMessage.h"
+#include "sim/bootloader/BootLoaderSim.h"
+#include "tests/firmware/FirmwareTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using namespace fwtest;
 

@@ -1,14 +1,15 @@
 // The Intel HEX reader: malformed and unusual files, cutting along sectors, the LPC ARM vector
 // checksum, the headered image of the sequence-numbered boot loader, and objcopy's output.
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FaultLog.h"
-#include "FirmwareImage.h"
-#include "FirmwareTestSupport.h"
-#include "FlashLoader.h"
-#include "ProgramLoaderFileRead.h"
-#include "TestSupport.h"
+#include "comm/FaultLog.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/FlashLoader.h"
+#include "firmware/ProgramLoaderFileRead.h"
+#include "tests/firmware/FirmwareTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using namespace fwtest;
 using testing::HasSubstr;

@@ -7,12 +7,12 @@
 
 #include <thread>
 
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "FtdiSerialPort.h"
-#include "LibmodbusPeer.h"
-#include "Modbus.h"
-#include "TestSupport.h"
+#include "comm/ComPortChannel.h"
+#include "comm/Modbus.h"
+#include "platform/ComSerialPort.h"
+#include "platform/FtdiSerialPort.h"
+#include "tests/support/LibmodbusPeer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 using ::testing::ElementsAre;

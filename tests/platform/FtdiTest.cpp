@@ -3,8 +3,8 @@
 
 #include <cstdlib>
 
-#include "FtdiSerialPort.h"
-#include "TestSupport.h"
+#include "platform/FtdiSerialPort.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 using namespace comm_error;

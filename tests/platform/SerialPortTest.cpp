@@ -1,14 +1,15 @@
 // The serial ports on real pseudo-terminals: open rules, codes, settings, time-out modes,
 // overlapped rules, events and a device that goes away.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
-#include "Clock.h"
-#include "ComSerialPort.h"
-#include "TestSupport.h"
+#include "platform/Clock.h"
+#include "platform/ComSerialPort.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 using namespace comm_error;

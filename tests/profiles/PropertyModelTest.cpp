@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "ModbusProperties.h"
+#include "profiles/ModbusProperties.h"
 
 namespace {
 

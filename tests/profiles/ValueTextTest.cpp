@@ -3,7 +3,7 @@
 
 #include <clocale>
 
-#include "ValueText.h"
+#include "profiles/ValueText.h"
 
 namespace {
 

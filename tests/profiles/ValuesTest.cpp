@@ -5,10 +5,10 @@
 #include <limits>
 #include <string>
 
-#include "MemoryMap.h"
-#include "ModbusProperties.h"
-#include "ProfileNumbers.h"
-#include "Version.h"
+#include "profiles/MemoryMap.h"
+#include "profiles/ModbusProperties.h"
+#include "profiles/ProfileNumbers.h"
+#include "profiles/Version.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <set>
 
-#include "SimFrame.h"
-#include "SimOptions.h"
-#include "SimTestSupport.h"
+#include "sim/SimFrame.h"
+#include "sim/SimOptions.h"
+#include "tests/sim/SimTestSupport.h"
 
 using namespace sim;
 using testing_support::Frame;

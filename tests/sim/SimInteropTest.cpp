@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "SimCrc.h"
-#include "SimTestSupport.h"
+#include "sim/SimCrc.h"
+#include "tests/sim/SimTestSupport.h"
 
 using namespace sim;
 using namespace simtest;

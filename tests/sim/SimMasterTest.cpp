@@ -12,9 +12,9 @@
 #include <fstream>
 #include <set>
 
-#include "Clock.h"
-#include "ModbusDevice.h"
-#include "SimTestSupport.h"
+#include "comm/ModbusDevice.h"
+#include "platform/Clock.h"
+#include "tests/sim/SimTestSupport.h"
 
 using namespace sim;
 using namespace simtest;

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "SimTestSupport.h"
+#include "tests/sim/SimTestSupport.h"
 
 using namespace simtest;
 using ::testing::HasSubstr;

@@ -1,5 +1,6 @@
-#include "SimTestSupport.h"
+#include "tests/sim/SimTestSupport.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "ComPortChannel.h"
-#include "ComSerialPort.h"
-#include "Modbus.h"
-#include "SimDevice.h"
-#include "SimProfile.h"
-#include "SimPty.h"
-#include "SimSlave.h"
-#include "TestSupport.h"
+#include "comm/ComPortChannel.h"
+#include "comm/Modbus.h"
+#include "platform/ComSerialPort.h"
+#include "sim/SimDevice.h"
+#include "sim/SimProfile.h"
+#include "sim/SimPty.h"
+#include "sim/SimSlave.h"
+#include "tests/support/TestSupport.h"
 
 namespace simtest {
 

@@ -1,4 +1,4 @@
-#include "LibmodbusPeer.h"
+#include "tests/support/LibmodbusPeer.h"
 
 #include <poll.h>
 

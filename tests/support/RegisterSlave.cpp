@@ -1,4 +1,4 @@
-#include "RegisterSlave.h"
+#include "tests/support/RegisterSlave.h"
 
 namespace testing_support {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace testing_support {
 

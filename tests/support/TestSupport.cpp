@@ -1,5 +1,6 @@
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>

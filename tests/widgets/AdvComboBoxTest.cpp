@@ -1,8 +1,8 @@
 // The unique-item combo box: matching with and without case, replacing items, the keys and
 // the two notifications.
-#include "AdvComboBox.h"
-#include "DialogTemplate.h"
-#include "WidgetTestUtil.h"
+#include "tests/widgets/WidgetTestUtil.h"
+#include "widgets/AdvComboBox.h"
+#include "widgets/DialogTemplate.h"
 
 #include <QAbstractItemView>
 #include <QDialog>

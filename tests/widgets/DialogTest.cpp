@@ -1,10 +1,10 @@
 // Dialog units and the template builder.
-#include "DialogTemplate.h"
-#include "DialogUnits.h"
-#include "GradientProgressCtrl.h"
-#include "LedButton.h"
-#include "SegmentDisplayCtrl.h"
-#include "StaticGraphCtrl.h"
+#include "widgets/DialogTemplate.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/GradientProgressCtrl.h"
+#include "widgets/LedButton.h"
+#include "widgets/SegmentDisplayCtrl.h"
+#include "widgets/StaticGraphCtrl.h"
 
 #include <QCheckBox>
 #include <QFont>

@@ -1,7 +1,7 @@
 // The gradient progress bar: range, clamping, text, the filled part and the animation.
-#include "GradientProgressCtrl.h"
-#include "PrintfNumber.h"
-#include "WidgetTestUtil.h"
+#include "tests/widgets/WidgetTestUtil.h"
+#include "widgets/GradientProgressCtrl.h"
+#include "widgets/PrintfNumber.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The LED button: lamp colours per state, the dark rim, geometry of lamp and caption.
-#include "LedButton.h"
-#include "WidgetTestUtil.h"
+#include "tests/widgets/WidgetTestUtil.h"
+#include "widgets/LedButton.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The page container: tab names, which page is visible, finding pages by index, the page
 // rectangle and sizing the page area in dialog units.
-#include "DialogTemplate.h"
-#include "PageContainer.h"
-#include "TabCtrl.h"
-#include "WidgetTestUtil.h"
+#include "tests/widgets/WidgetTestUtil.h"
+#include "widgets/DialogTemplate.h"
+#include "widgets/PageContainer.h"
+#include "widgets/TabCtrl.h"
 
 #include <QFile>
 #include <QTabBar>

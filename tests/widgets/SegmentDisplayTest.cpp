@@ -1,6 +1,6 @@
 // The segment display: upper-casing, the window-text stand-in, colours and redraw rules.
-#include "SegmentDisplayCtrl.h"
-#include "WidgetTestUtil.h"
+#include "tests/widgets/WidgetTestUtil.h"
+#include "widgets/SegmentDisplayCtrl.h"
 
 #include <QPaintEvent>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The splash view and the logo drawn from the in-memory resource.
-#include "DialogUnits.h"
-#include "SplashScreen.h"
-#include "StaticLogo.h"
-#include "Templates.h"
-#include "WidgetTestUtil.h"
+#include "tests/widgets/WidgetTestUtil.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/SplashScreen.h"
+#include "widgets/StaticLogo.h"
+#include "widgets/Templates.h"
 
 #include <QFile>
 #include <QLabel>

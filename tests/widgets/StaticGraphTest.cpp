@@ -1,6 +1,6 @@
 // The graph: scrolling the window of visible samples, fitting and following the value axis,
 // and where the polyline's points land.
-#include "StaticGraphCtrl.h"
+#include "widgets/StaticGraphCtrl.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

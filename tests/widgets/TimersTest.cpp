@@ -1,6 +1,6 @@
 // The id-keyed window timers.
-#include "WidgetTestUtil.h"
-#include "WindowTimers.h"
+#include "tests/widgets/WidgetTestUtil.h"
+#include "widgets/WindowTimers.h"
 
 #include <QObject>
 #include <gtest/gtest.h>
