@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <cstdlib>
 
 #include "profiles/ProfileNumbers.h"
@@ -89,6 +90,12 @@ bool CVisualObject::CreateBase(QSize sizeDu, IPageHost* parent, CDeviceView* ser
   const QRect rect = units.ToPixels(QRect(m_pProperties.x, m_pProperties.y, sizeDu.width(), sizeDu.height()));
   setParent(page);
   BuildDialog(m_template, this);
+  // Gauges stay disabled and every object is disabled while its query runs: captions and
+  // values keep their normal text colour then, so they stay readable; the lamp shows the state.
+  QPalette readable = palette();
+  for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    readable.setColor(QPalette::Disabled, role, readable.color(QPalette::Active, role));
+  setPalette(readable);
   setGeometry(rect);
   show();
   m_bWindowCreated = true;
@@ -262,5 +269,10 @@ QString CVisualObject::GetDlgItemText(int id) const {
 }
 
 void CVisualObject::SetCaptionControl(int id, std::string_view sourceFile) {
-  if (!SetDlgItemText(id, QString::fromStdString(m_pProp.caption))) faultlog::NullAssertion("pWnd", sourceFile);
+  const QString caption = QString::fromStdString(m_pProp.caption);
+  if (!SetDlgItemText(id, caption)) {
+    faultlog::NullAssertion("pWnd", sourceFile);
+    return;
+  }
+  control(this, id)->setToolTip(caption);  // the whole caption where the template cuts it off
 }

@@ -57,7 +57,7 @@ TEST_F(DemoProfiles, RichProfileHasItsPagesObjectsAndProperties) {
   EXPECT_EQ(header.Keyword("pagename0"), "Обзор");
   EXPECT_EQ(header.Keyword("pagename3"), "Диагностика");
   EXPECT_EQ(header.Keyword("caption"), "PDC-4120 — преобразователь частоты");
-  EXPECT_EQ(header.Keyword("sizex"), "480");
+  EXPECT_EQ(header.Keyword("sizex"), "490");
   EXPECT_EQ(header.Keyword("sizey"), "250");
   EXPECT_EQ(header.Keyword("force_update"), "0");
   EXPECT_EQ(header.Keyword("no_purge"), "0");
