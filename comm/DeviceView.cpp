@@ -105,6 +105,13 @@ CDeviceView::CDeviceView(const DeviceProfile& profile, ModbusDevice* device)
 
 CDeviceView::~CDeviceView() {
   Shutdown();
+  // A stop that lands just after the worker checked it, before its next transaction begins,
+  // is cleared by that transaction: repeat it until the worker has ended, so not even a wait
+  // without time-out can outlive the server.
+  for (int waitedMs = 1; m_worker.joinable() && !m_bWorkerEnded; ++waitedMs) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (waitedMs % 100 == 0) m_pDevice->Stop();
+  }
   if (m_worker.joinable()) m_worker.join();
   {
     std::lock_guard lock(m_watchdogMutex);
@@ -294,7 +301,9 @@ void CDeviceView::WorkerLoop() {
     ModbusAnswer answer;
     const int32_t id = request.property.id;
     if (id == kFlashPropertyId || id == kBootloaderPropertyId) {
-      answer = m_pDevice->SpecialOperation(id, request.kind, m_iStageTextId);
+      // A special request runs several transactions, each of which clears the device's stop:
+      // the server's own stop is checked between them.
+      answer = m_pDevice->SpecialOperation(id, request.kind, m_iStageTextId, &m_bStopRequested);
     } else {
       WorkerLog().Write("Поиск элемента modbus");
       const ModbusMapping mapping = MappingOf(id);

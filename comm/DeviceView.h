@@ -62,7 +62,7 @@ class CDeviceView {
   // `device` is not owned and must outlive the server.
   CDeviceView(const DeviceProfile& profile, ModbusDevice* device);
   // Stops the worker and waits for it.
-  ~CDeviceView();
+  virtual ~CDeviceView();
   CDeviceView(const CDeviceView&) = delete;
   CDeviceView& operator=(const CDeviceView&) = delete;
 
@@ -70,11 +70,12 @@ class CDeviceView {
   // server itself has no window.
   std::thread::id Create(void* parent, int32_t id);
 
-  QueryHandle GetProperty(const ModbusProperty& property);
+  // The four calls a window makes are virtual, so window tests can stand a scripted server in.
+  virtual QueryHandle GetProperty(const ModbusProperty& property);
   QueryHandle SetProperty(const ModbusProperty& property, const std::vector<int32_t>& values);
-  QueryHandle SetProperty(const ModbusProperty& property, int32_t value);
+  virtual QueryHandle SetProperty(const ModbusProperty& property, int32_t value);
   // Refreshes `handle`'s state (and its values once final); true when a result was collected.
-  bool TryQuery(QueryHandle& handle);
+  virtual bool TryQuery(QueryHandle& handle);
   // `TryQuery` until the handle is final or `timeoutMs` passed, sleeping in between rather
   // than polling; for callers without a window timer (command line, scripts). True when final.
   bool WaitQuery(QueryHandle& handle, int32_t timeoutMs);
@@ -83,7 +84,7 @@ class CDeviceView {
   bool CancelQuery(const QueryHandle& handle, bool abortRunning);
   // The next entry of the keyword's list; a default entry for a keyword no list bears (with a
   // fault line) or past the list's end.
-  VisualObjectEntry PropertiesByKeyWord(const std::string& keyword);
+  virtual VisualObjectEntry PropertiesByKeyWord(const std::string& keyword);
 
   QueryHandle RequestFlashLoad();
   QueryHandle RequestFlashSave();

@@ -246,8 +246,9 @@ ModbusAnswer ModbusRtuProtocol::DecodePdu(const DataGram& pdu) {
 
 ModbusAnswer ModbusRtuProtocol::ReceiveAnswer(uint8_t expectedFunction, int32_t headerLength,
                                               int32_t crcLength) {
-  if (channel == nullptr || !channel->IsOpen()) return {kNoChannel, {}};
+  // The time-out runs from the call: any delay before the first wait counts against it.
   const double start = NowMilliseconds();
+  if (channel == nullptr || !channel->IsOpen()) return {kNoChannel, {}};
   WorkerLog().Write("Begin Wait");
 
   // The bytes of this wait. Frames are taken one after the other from `frameStart`, as a slave
@@ -300,7 +301,9 @@ ModbusAnswer ModbusRtuProtocol::ReceiveAnswer(uint8_t expectedFunction, int32_t 
     const int32_t limit = timeoutMs.load();
     const double elapsed = NowMilliseconds() - start;
     if (!justSent && limit >= 0 && elapsed > limit) break;
-    int32_t waitMs = limit < 0 ? -1 : static_cast<int32_t>(std::floor(limit - elapsed)) + 1;
+    // A thread that got here only after the deadline (it was not scheduled in time) still
+    // takes one look without waiting and then times out: a negative wait would never end.
+    int32_t waitMs = limit < 0 ? -1 : std::max(0, static_cast<int32_t>(std::floor(limit - elapsed)) + 1);
     if (unscanned) {
       // Bytes came that gave no answer: after a short silence, look for an answer that
       // starts anywhere in them.

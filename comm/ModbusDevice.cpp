@@ -27,6 +27,8 @@ int32_t Combine(int32_t low, int32_t high) {
 
 constexpr ModbusAnswer kRefused{kIllegalFunction, {}};
 
+bool Cancelled(const std::atomic<bool>* cancel) { return cancel != nullptr && cancel->load(); }
+
 }  // namespace
 
 const char* stage_text::Text(int32_t id) {
@@ -111,53 +113,58 @@ ModbusAnswer ModbusDevice::WriteElementValues(const ModbusMapping& mapping, cons
   return kRefused;
 }
 
-ModbusAnswer ModbusDevice::ReadCommand(uint16_t address) {
+ModbusAnswer ModbusDevice::ReadCommand(uint16_t address, const std::atomic<bool>* cancel) {
+  if (Cancelled(cancel)) return {kNoAnswer, {}};
   return ReadElement(ModbusMapping{RegisterLayout::Single, RegisterKind::HoldingRegister, address, 1});
 }
 
-ModbusAnswer ModbusDevice::WriteCommand(uint16_t address, uint16_t value) {
+ModbusAnswer ModbusDevice::WriteCommand(uint16_t address, uint16_t value, const std::atomic<bool>* cancel) {
+  if (Cancelled(cancel)) return {kNoAnswer, {}};
   return WriteElement(ModbusMapping{RegisterLayout::Single, RegisterKind::HoldingRegister, address, 1}, value);
 }
 
-ModbusAnswer ModbusDevice::SpecialOperation(int32_t propertyId, int32_t kind, std::atomic<int32_t>& stageTextId) {
-  if (propertyId == kFlashPropertyId) return FlashLoadSave(kind == 1, stageTextId);
-  if (propertyId == kBootloaderPropertyId) return StartBootloader(stageTextId);
+ModbusAnswer ModbusDevice::SpecialOperation(int32_t propertyId, int32_t kind, std::atomic<int32_t>& stageTextId,
+                                            const std::atomic<bool>* cancel) {
+  if (propertyId == kFlashPropertyId) return FlashLoadSave(kind == 1, stageTextId, cancel);
+  if (propertyId == kBootloaderPropertyId) return StartBootloader(stageTextId, cancel);
   return {kNoAnswer, {}};
 }
 
 // The first half of every command: read the register (is anybody there?), write 0x0FFF and
 // read back 0x0F00 (does it know the commands?), with `pauseMs` between the steps.
-bool ModbusDevice::CommandHandshake(uint16_t address, int pauseMs, const char* who, std::atomic<int32_t>& stageTextId) {
+bool ModbusDevice::CommandHandshake(uint16_t address, int pauseMs, const char* who, std::atomic<int32_t>& stageTextId,
+                                    const std::atomic<bool>* cancel) {
   stageTextId = stage_text::kCheckingDevice;
-  ModbusAnswer answer = ReadCommand(address);
+  ModbusAnswer answer = ReadCommand(address, cancel);
   if (answer.code != kSuccess || answer.values.empty()) return false;
 
   faultlog::PlainLine(std::string(who) + ": Exist Device");
   stageTextId = stage_text::kCheckingCompatibility;
   Sleep(pauseMs);
-  if (WriteCommand(address, 0x0FFF).code != kSuccess) return false;
+  if (WriteCommand(address, 0x0FFF, cancel).code != kSuccess) return false;
   Sleep(pauseMs);
-  answer = ReadCommand(address);
+  answer = ReadCommand(address, cancel);
   return answer.code == kSuccess && !answer.values.empty() && (answer.values[0] & 0xFFFF) == 0x0F00;
 }
 
 // Holding register 1: after the handshake 0x0FAA saves or 0x0FDD loads; the register reads 0
 // when done.
-ModbusAnswer ModbusDevice::FlashLoadSave(bool save, std::atomic<int32_t>& stageTextId) {
+ModbusAnswer ModbusDevice::FlashLoadSave(bool save, std::atomic<int32_t>& stageTextId,
+                                         const std::atomic<bool>* cancel) {
   constexpr uint16_t kRegister = 1;
   constexpr ModbusAnswer kNoHandshake{1, {}}, kFlashFailed{4, {}};
-  if (!CommandHandshake(kRegister, 100, "Flash", stageTextId)) return kNoHandshake;
+  if (!CommandHandshake(kRegister, 100, "Flash", stageTextId, cancel)) return kNoHandshake;
 
   faultlog::PlainLine("Flash: Save/Load functionality check complete");
   Sleep(100);
   SetTimeout(-1);  // writing flash takes as long as it takes
   stageTextId = save ? stage_text::kSavingConfiguration : stage_text::kLoadingConfiguration;
-  const uint32_t written = WriteCommand(kRegister, save ? 0x0FAA : 0x0FDD).code;
+  const uint32_t written = WriteCommand(kRegister, save ? 0x0FAA : 0x0FDD, cancel).code;
   SetTimeout(100);
   if (written != kSuccess) return kFlashFailed;
 
   stageTextId = stage_text::kWaitingForDevice;
-  const ModbusAnswer answer = ReadCommand(kRegister);
+  const ModbusAnswer answer = ReadCommand(kRegister, cancel);
   if (answer.code != kSuccess || answer.values.empty() || answer.values[0] != 0) return kFlashFailed;
   faultlog::PlainLine("Flash: Save/Load complete");
   return {kSuccess, {}};
@@ -165,14 +172,15 @@ ModbusAnswer ModbusDevice::FlashLoadSave(bool save, std::atomic<int32_t>& stageT
 
 // Holding register 10: after the handshake 0x0FAA sends the device into its boot loader,
 // which may leave Modbus before it answers.
-ModbusAnswer ModbusDevice::StartBootloader(std::atomic<int32_t>& stageTextId) {
+ModbusAnswer ModbusDevice::StartBootloader(std::atomic<int32_t>& stageTextId, const std::atomic<bool>* cancel) {
   constexpr uint16_t kRegister = 10;
-  if (!CommandHandshake(kRegister, 10, "Program", stageTextId)) return {1, {}};
+  if (!CommandHandshake(kRegister, 10, "Program", stageTextId, cancel)) return {1, {}};
 
   faultlog::PlainLine("Program: Functionality check complete");
   Sleep(10);
+  if (Cancelled(cancel)) return {kNoAnswer, {}};  // the command never went out
   stageTextId = stage_text::kStartingBootloader;
-  WriteCommand(kRegister, 0x0FAA);
+  WriteCommand(kRegister, 0x0FAA, cancel);
   SetTimeout(100);
   return {kSuccess, {}};
 }

@@ -46,16 +46,22 @@ class ModbusDevice {
   // A special request: id -3 flash load (`kind` 0) or save (`kind` 1), id -4 boot-loader start;
   // any other id answers 255. The result code has no values: 0 done, 1 the device did not
   // take part in the handshake, 4 the flash operation failed. `stageTextId` follows the steps.
-  ModbusAnswer SpecialOperation(int32_t propertyId, int32_t kind, std::atomic<int32_t>& stageTextId);
-  ModbusAnswer FlashLoadSave(bool save, std::atomic<int32_t>& stageTextId);
-  ModbusAnswer StartBootloader(std::atomic<int32_t>& stageTextId);
+  // Once `cancel` is set no further transaction of the request goes out: `Stop` ends only the
+  // wait in progress, and the next transaction would clear it.
+  ModbusAnswer SpecialOperation(int32_t propertyId, int32_t kind, std::atomic<int32_t>& stageTextId,
+                                const std::atomic<bool>* cancel = nullptr);
+  ModbusAnswer FlashLoadSave(bool save, std::atomic<int32_t>& stageTextId,
+                             const std::atomic<bool>* cancel = nullptr);
+  ModbusAnswer StartBootloader(std::atomic<int32_t>& stageTextId, const std::atomic<bool>* cancel = nullptr);
 
  private:
   bool HaveProtocol();
-  // One register of a command handshake, holding register `address`.
-  ModbusAnswer ReadCommand(uint16_t address);
-  ModbusAnswer WriteCommand(uint16_t address, uint16_t value);
-  bool CommandHandshake(uint16_t address, int pauseMs, const char* who, std::atomic<int32_t>& stageTextId);
+  // One register of a command handshake, holding register `address`; a cancelled request
+  // sends nothing and answers 255.
+  ModbusAnswer ReadCommand(uint16_t address, const std::atomic<bool>* cancel);
+  ModbusAnswer WriteCommand(uint16_t address, uint16_t value, const std::atomic<bool>* cancel);
+  bool CommandHandshake(uint16_t address, int pauseMs, const char* who, std::atomic<int32_t>& stageTextId,
+                        const std::atomic<bool>* cancel);
 
   ModbusRtuProtocol* m_pModbus;
 };

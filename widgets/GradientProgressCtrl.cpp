@@ -8,18 +8,17 @@
 #include <algorithm>
 
 CGradientProgressCtrl::CGradientProgressCtrl(QWidget* parent)
-    : QProgressBar(parent), m_timers(this, [this](int id) { OnTimer(id); }) {
-  setTextVisible(false);
+    : QWidget(parent), m_timers(this, [this](int id) { OnTimer(id); }) {
+  // Laid out like a progress bar: as long as there is room, as thick as its text.
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   SetGradientColors({MakeColorRef(0x1E, 0x5A, 0x9C), MakeColorRef(0x5F, 0xA8, 0xE8),
                      MakeColorRef(0x1E, 0x5A, 0x9C)});
-  QProgressBar::setRange(m_nLower, m_nUpper);
 }
 
 void CGradientProgressCtrl::SetRange(int lower, int upper) {
   m_nLower = lower;
   m_nUpper = upper;
-  // The bar keeps what it accepts; an inverted range is stored as given and clamps to lower.
-  QProgressBar::setRange(lower, std::max(lower, upper));
+  // An inverted range is stored as given; every position then clamps to lower.
   SetPos(m_nPos);
   update();
 }
@@ -31,10 +30,19 @@ int CGradientProgressCtrl::SetPos(int position) {
   if (clamped < m_nLower) clamped = m_nLower;
   if (clamped != m_nPos) {
     m_nPos = clamped;
-    QProgressBar::setValue(m_nPos);
     update();
   }
   return previous;
+}
+
+void CGradientProgressCtrl::setOrientation(Qt::Orientation orientation) {
+  if (orientation == m_orientation) return;
+  m_orientation = orientation;
+  QSizePolicy policy = sizePolicy();
+  policy.transpose();
+  setSizePolicy(policy);
+  updateGeometry();
+  update();
 }
 
 void CGradientProgressCtrl::SetTextMode(std::uint32_t mode) {

@@ -1,17 +1,19 @@
 // CGradientProgressCtrl: a progress bar filled with a multi-colour gradient, with the position
 // printed inside the bar, and an indeterminate mode in which the gradient runs along the bar.
+// It is a plain widget rather than a QProgressBar: its position and range (which clamp
+// differently and keep an inverted range) are set through SetPos and SetRange only.
 #pragma once
 
 #include "widgets/ColorRef.h"
 #include "widgets/WindowTimers.h"
 
 #include <QColor>
-#include <QProgressBar>
+#include <QWidget>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
 
-class CGradientProgressCtrl : public QProgressBar {
+class CGradientProgressCtrl : public QWidget {
   Q_OBJECT
 
  public:
@@ -29,6 +31,10 @@ class CGradientProgressCtrl : public QProgressBar {
   // Clamps `position` into the range and returns the previous position; repaints on a change.
   int SetPos(int position);
   int GetPos() const { return m_nPos; }
+
+  // Horizontal bars fill from the left, vertical ones from the bottom.
+  void setOrientation(Qt::Orientation orientation);
+  Qt::Orientation orientation() const { return m_orientation; }
 
   // Text mode without a custom format: kShowPercent, kShowValue or 0 for no text.
   void SetTextMode(std::uint32_t mode);
@@ -73,6 +79,7 @@ class CGradientProgressCtrl : public QProgressBar {
   int m_nLower = 0;
   int m_nUpper = 100;
   int m_nPos = 0;
+  Qt::Orientation m_orientation = Qt::Horizontal;
   std::vector<QColor> m_colors;
   std::vector<double> m_segments;  // width of each segment in percent
   std::uint32_t m_dwTextMode = 0;

@@ -48,6 +48,7 @@ void CLedButton::ResetColors() {
   for (auto& item : m_states) {
     item.text = text;
     item.back = face;
+    item.ownBack = false;
   }
 }
 
@@ -76,6 +77,7 @@ void CLedButton::SetStateTextColor(int index, const QColor& color) {
 void CLedButton::SetStateBackColor(int index, const QColor& color) {
   if (index < 0 || index >= GetStateCount()) return;
   m_states[static_cast<std::size_t>(index)].back = color;
+  m_states[static_cast<std::size_t>(index)].ownBack = true;
   update();
 }
 
@@ -134,7 +136,9 @@ void CLedButton::paintEvent(QPaintEvent*) {
   if (rect.isEmpty()) return;
   QPainter painter(this);
   const StateItem* item = Current();
-  painter.fillRect(rect, item ? item->back : palette().color(QPalette::Window));
+  // Without a back colour of its own the button is transparent: on a page that paints a
+  // lighter background than the dialog face (a tab page) it must not show a grey box.
+  if (item && item->ownBack) painter.fillRect(rect, item->back);
 
   if (item && item->lamp) {
     const QRect area = LampArea(rect);

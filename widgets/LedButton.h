@@ -69,6 +69,8 @@ class CLedButton : public QAbstractButton {
   int GetState() const { return m_nState; }
 
   void SetStateTextColor(int index, const QColor& color);
+  // Fills the button in state `index`. Until it is set (and again after a colour-scheme
+  // change) the state reports the face colour but paints no background: the parent's shows.
   void SetStateBackColor(int index, const QColor& color);
   QColor StateTextColor(int index) const;
   QColor StateBackColor(int index) const;
@@ -101,6 +103,7 @@ class CLedButton : public QAbstractButton {
   struct StateItem {
     QColor text;
     QColor back;
+    bool ownBack = false;  // set by SetStateBackColor; otherwise the parent's background shows
     int lampWidth = 0;
     int lampHeight = 0;
     std::unique_ptr<LedLamp> lamp;

@@ -9,6 +9,13 @@ namespace {
 
 QString AxisLabel(double value) { return QString::asprintf("%.2lf", value); }
 
+// The value axis has labels at five levels, from the maximum at the top (level 0) down to
+// the minimum.
+constexpr int kLabelLevels = 4;
+double LevelValue(const CGraphValueAxis& axis, int level) {
+  return axis.maximum - (axis.maximum - axis.minimum) * level / kLabelLevels;
+}
+
 // Series colours after the first, which uses the accent colour.
 const QColor kSeriesColors[] = {QColor(0x31, 0x6A, 0xC5), QColor(0xD0, 0x50, 0x2C),
                                 QColor(0x2E, 0x9A, 0x4A), QColor(0x8E, 0x44, 0xAD),
@@ -53,14 +60,11 @@ class AxesLayer : public CGraphLayer {
     painter.drawRect(plot.adjusted(0, 0, -1, -1));
     painter.setPen(m_pOwner->palette().color(QPalette::WindowText));
     const QFontMetrics metrics(painter.font());
-    const int levels = 4;
-    for (int i = 0; i <= levels; ++i) {
-      const double value =
-          m_pValues->maximum - (m_pValues->maximum - m_pValues->minimum) * i / levels;
-      const int y = plot.top() + (plot.height() - 1) * i / levels;
+    for (int i = 0; i <= kLabelLevels; ++i) {
+      const int y = plot.top() + (plot.height() - 1) * i / kLabelLevels;
       const QRect label(0, y - metrics.height() / 2, plot.left() - 4, metrics.height());
       if (label.width() > 0) {
-        painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter, AxisLabel(value));
+        painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter, AxisLabel(LevelValue(*m_pValues, i)));
       }
       painter.drawLine(plot.left() - 3, y, plot.left(), y);
     }
@@ -183,9 +187,10 @@ void CStaticGraphCtrl::FollowValue(int series) {
   const auto& samples = s->Samples();
   const int start = s->WindowStart();
   if (static_cast<std::size_t>(start) >= samples.size()) return;
-  const std::size_t newest = std::min(samples.size(),
-                                      static_cast<std::size_t>(start + m_timeAxis.VisibleCount())) - 1;
-  const double value = samples[std::max(newest, static_cast<std::size_t>(start))];
+  // A plot narrower than one step still shows the sample at the window start.
+  const std::size_t visible = static_cast<std::size_t>(std::max(1, m_timeAxis.VisibleCount()));
+  const std::size_t newest = std::min(samples.size(), static_cast<std::size_t>(start) + visible) - 1;
+  const double value = samples[newest];
   const double span = m_valueAxis.maximum - m_valueAxis.minimum;
   if (value > m_valueAxis.maximum) {
     SetValueRange(value - span, value);
@@ -231,8 +236,13 @@ QRect CStaticGraphCtrl::PlotRect() const {
 void CStaticGraphCtrl::UpdateGeometry() const {
   QMargins margins = m_margins;
   if (!m_bCustomMargins) {
+    // Room for the widest label drawn, and never less than a typical one, so the plot does
+    // not jump sideways with every small change of the range.
     const QFontMetrics metrics(font());
-    const int label = metrics.horizontalAdvance(AxisLabel(-8888.88)) + 10;
+    int widest = metrics.horizontalAdvance(AxisLabel(-8888.88));
+    for (int i = 0; i <= kLabelLevels; ++i)
+      widest = std::max(widest, metrics.horizontalAdvance(AxisLabel(LevelValue(m_valueAxis, i))));
+    const int label = widest + 10;
     const int half = metrics.height() / 2 + 6;
     margins = QMargins(label, half, 8, half);
   }
@@ -255,6 +265,33 @@ void CStaticGraphCtrl::Redraw() { repaint(); }
 
 QSize CStaticGraphCtrl::sizeHint() const { return QSize(320, 180); }
 
+void CStaticGraphCtrl::SetCaption(const QString& text) {
+  if (text == m_strCaption) return;
+  m_strCaption = text;
+  update();
+}
+
+void CStaticGraphCtrl::ShowCaption(bool on) {
+  if (on == m_bCaption) return;
+  m_bCaption = on;
+  update();
+}
+
+void CStaticGraphCtrl::DrawCaption(QPainter& painter) const {
+  const QRect plot = PlotRect();
+  const QFontMetrics metrics(painter.font());
+  const int pad = 3;
+  const int maxWidth = std::max(0, plot.width() - 2 * pad);
+  const QString text = metrics.elidedText(m_strCaption, Qt::ElideRight, maxWidth - 2 * pad);
+  const QRect box(plot.left() + pad, plot.top() + pad, metrics.horizontalAdvance(text) + 2 * pad,
+                  metrics.height() + 2);
+  QColor back = palette().color(QPalette::Base);
+  back.setAlpha(210);
+  painter.fillRect(box, back);
+  painter.setPen(m_series.empty() ? palette().color(QPalette::Text) : m_series.front()->Pen().color());
+  painter.drawText(box, Qt::AlignCenter, text);
+}
+
 void CStaticGraphCtrl::paintEvent(QPaintEvent* event) {
   QFrame::paintEvent(event);
   if (width() <= 0 || height() <= 0) return;
@@ -263,6 +300,7 @@ void CStaticGraphCtrl::paintEvent(QPaintEvent* event) {
   painter.fillRect(contentsRect(), m_faceBrush);
   painter.setFont(font());
   for (const auto& layer : m_layers) layer->Draw(painter);
+  if (m_bCaption && !m_strCaption.isEmpty()) DrawCaption(painter);
   // The newest point of every series gets a marker, so the live value is easy to find.
   painter.setRenderHint(QPainter::Antialiasing, true);
   for (const CGraphSeries* series : m_series) {

@@ -100,6 +100,12 @@ class CStaticGraphCtrl : public QFrame {
   // Paints the control now rather than at the next event-loop pass.
   void Redraw();
 
+  // The caption label: a legend in the plot's top-left corner, in the first series' colour.
+  void SetCaption(const QString& text);
+  QString Caption() const { return m_strCaption; }
+  void ShowCaption(bool on);
+  bool CaptionShown() const { return m_bCaption; }
+
   QSize sizeHint() const override;
 
  protected:
@@ -110,6 +116,7 @@ class CStaticGraphCtrl : public QFrame {
   // Derives the axes' pixel geometry from the current size; a hidden control gets no resize
   // events, so every user of the geometry refreshes it first.
   void UpdateGeometry() const;
+  void DrawCaption(QPainter& painter) const;
 
   QPen m_framePen;     // button face, 8 px: the soft border around the chart
   QPen m_accentPen;    // 0xFF316AC5
@@ -121,4 +128,6 @@ class CStaticGraphCtrl : public QFrame {
   bool m_bCustomMargins = false;
   std::vector<std::unique_ptr<CGraphLayer>> m_layers;  // drawn in order
   std::vector<CGraphSeries*> m_series;                 // owned by m_layers
+  QString m_strCaption;
+  bool m_bCaption = false;
 };

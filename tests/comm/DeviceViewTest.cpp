@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <future>
 #include <thread>
 
 #include "comm/DeviceView.h"
@@ -221,6 +222,45 @@ TEST_F(DeviceViewTest, ShutdownEndsTheWorker) {
   const double deadline = NowMilliseconds() + 1000;
   while (!server.WorkerEnded() && NowMilliseconds() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_TRUE(server.WorkerEnded());
+}
+
+// A device that takes part in the flash handshake (its command register always reads 0x0F00,
+// the check write is echoed) but never answers the save command itself: it went silent while
+// writing its flash, and that write waits without a time-out.
+TEST(DeviceViewShutdownTest, DestroyingTheServerDuringAFlashSaveReturns) {
+  constexpr uint8_t kSlave = 10;
+  TempWorkDir dir;
+  PtyPair pty;
+  ScriptedSlave slave(pty.master, [](const Bytes& r) -> std::vector<ScriptedSlave::Chunk> {
+    if (r[1] == 3) return {{Frame(kSlave, {0x03, 0x02, 0x0F, 0x00})}};
+    if (r[1] == 6 && r[4] == 0x0F && r[5] == 0xFF) return {{r}};
+    return {};
+  });
+  ComSerialPort port;
+  ASSERT_EQ(port.Open(pty.slavePath, 0, 0, true), 0);
+  ASSERT_EQ(port.Setup(38400, 8, 0, 0), 0);
+  CComPortChannel channel(&port);
+  ModbusRtuProtocol modbus(&channel, kSlave);
+  ModbusDevice device(&modbus);
+  auto server = std::make_unique<CDeviceView>(ProfileWith({}), &device);
+  server->Create(nullptr, 1300);
+  QueryHandle save = server->RequestFlashSave();
+  // The device has answered the first step of the handshake; the rest is still to come.
+  ASSERT_TRUE(slave.WaitForRequests(1, 2000));
+  server->TryQuery(save);
+  ASSERT_EQ(save.GetStateString(), "In Process");
+
+  std::promise<void> destroyed;
+  std::future<void> returned = destroyed.get_future();
+  std::thread destroyer([&] {
+    server.reset();
+    destroyed.set_value();
+  });
+  const bool ended = returned.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  // A destructor stuck in the unlimited wait is freed here, so the failure does not hang.
+  while (returned.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) device.Stop();
+  destroyer.join();
+  EXPECT_TRUE(ended) << "the server's destructor did not return within 10 s";
 }
 
 TEST(RequestListTest, PriorityInsertAndDuplicates) {

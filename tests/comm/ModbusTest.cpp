@@ -4,12 +4,14 @@
 
 #include <regex>
 #include <thread>
+#include <utility>
 
 #include "comm/ComPortChannel.h"
 #include "comm/FaultLog.h"
 #include "comm/Modbus.h"
 #include "comm/TimedLog.h"
 #include "platform/Clock.h"
+#include "platform/CommTypes.h"
 #include "platform/ComSerialPort.h"
 #include "tests/support/TestSupport.h"
 
@@ -208,6 +210,49 @@ TEST_F(ModbusTest, AbortEndsTheWaitAtOnce) {
   SetAnswer(NormalAnswer);
   modbus->timeoutMs = 100;
   EXPECT_EQ(modbus->ReadHoldingRegisters(1, 1).code, 0u);
+}
+
+// A channel whose first call comes back only after the answer time-out has passed, as when
+// the receiving thread is not scheduled in time. It records the waits it is asked for and
+// never blocks, so a wait without limit shows up as a negative entry rather than a hang.
+class LateChannel : public DataChannel {
+ public:
+  explicit LateChannel(int delayMs) : m_delayMs(delayMs) {}
+  bool IsOpen() override {
+    if (std::exchange(m_first, false)) std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs));
+    return true;
+  }
+  int32_t Write(const DataGram& dgData) override { return dgData.GetSize(); }
+  int32_t Read(DataGram&) override { return 0; }
+  int32_t Read(uint8_t*, int32_t) override { return 0; }
+  void Purge() override {}
+  int32_t WaitReadable(int32_t timeoutMs) override {
+    waits.push_back(timeoutMs);
+    if (timeoutMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    return comm_error::kTimeout;
+  }
+  void Interrupt() override {}
+  std::vector<int32_t> waits;
+
+ private:
+  int m_delayMs;
+  bool m_first = true;
+};
+
+TEST(ModbusLateReceiverTest, ADeadlinePassedBeforeTheFirstWaitEndsInATimeOut) {
+  TempWorkDir dir;
+  const struct {
+    int32_t timeoutMs;
+    int delayMs;
+  } cases[] = {{0, 5}, {20, 60}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.timeoutMs);
+    LateChannel channel(c.delayMs);
+    ModbusRtuProtocol modbus(&channel, kSlave, c.timeoutMs);
+    EXPECT_EQ(modbus.ReceiveAnswer(3).code, 255u);
+    ASSERT_FALSE(channel.waits.empty());
+    for (const int32_t wait : channel.waits) EXPECT_GE(wait, 0) << "a wait without limit";
+  }
 }
 
 TEST_F(ModbusTest, AddressZeroIsRefusedWithoutTraffic) {

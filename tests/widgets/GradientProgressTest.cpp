@@ -5,6 +5,13 @@
 
 #include <gtest/gtest.h>
 
+namespace {
+template <typename T>
+concept TakesValue = requires(T& bar) { bar.setValue(1); };
+template <typename T>
+concept TakesRange = requires(T& bar) { bar.setRange(0, 1); };
+}  // namespace
+
 TEST(GradientProgress, SetPosClampsIntoTheRangeAndReturnsThePreviousPosition) {
   CGradientProgressCtrl bar;
   bar.SetRange(500, 600);
@@ -111,4 +118,25 @@ TEST(GradientProgress, TheRunningTimerMovesTheGradientThatIsDrawn) {
   bar.AdvanceAnimation();  // half a bar: the white middle now sits at the left end
   const int moved = testutil::Luminance(testutil::Render(&bar).pixel(x, y));
   EXPECT_GT(moved, still + 100);
+}
+
+// Position and range belong to SetPos and SetRange, which clamp and repaint. A second way in,
+// such as QProgressBar's setValue and setRange, would change what the bar reports but not what
+// it draws, so there is none: neither in code nor by name through the meta-object.
+TEST(GradientProgress, SetPosAndSetRangeAreTheOnlyWayToMoveTheBar) {
+  EXPECT_FALSE(TakesValue<CGradientProgressCtrl>);
+  EXPECT_FALSE(TakesRange<CGradientProgressCtrl>);
+  CGradientProgressCtrl bar;
+  EXPECT_FALSE(QMetaObject::invokeMethod(&bar, "setValue", Q_ARG(int, 70)));
+  EXPECT_EQ(bar.metaObject()->indexOfProperty("value"), -1);
+}
+
+TEST(GradientProgress, AVerticalBarFillsFromTheBottom) {
+  CGradientProgressCtrl bar;
+  bar.resize(20, 104);
+  bar.setOrientation(Qt::Vertical);
+  EXPECT_EQ(bar.orientation(), Qt::Vertical);
+  EXPECT_EQ(bar.BarLength(), 100);
+  bar.SetPos(25);
+  EXPECT_EQ(bar.FilledRect(), QRect(2, 77, 16, 25));
 }

@@ -93,7 +93,7 @@ TEST(LedButton, SetStateOutsideTheStatesKeepsTheCurrentOne) {
   // A colour for a state that does not exist is ignored, and still reported as done.
   EXPECT_TRUE(led.SetStateColor(9, 255, 255, 0, 0));
   EXPECT_EQ(led.StateLamp(9), nullptr);
-  // Fewer states drop the lamps: the current index is then outside and paints the face.
+  // Fewer states drop the lamps: the current index is then outside and paints nothing.
   led.SetStateCount(2, true);
   EXPECT_EQ(led.StateLamp(0), nullptr);
 }
@@ -145,4 +145,34 @@ TEST(LedButton, ADesktopColourChangeResetsTheStateColours) {
   EXPECT_EQ(led.StateBackColor(1), QColor(10, 20, 30));
   EXPECT_NE(led.StateLamp(1), nullptr);
   QApplication::setPalette(original);
+}
+
+// A page that paints a lighter background than the dialog face, as a tab page does: around
+// its lamp the button shows the page, unless a state has a back colour of its own.
+TEST(LedButton, AroundTheLampTheButtonShowsItsParentsBackground) {
+  QWidget page;
+  QPalette light = page.palette();
+  light.setColor(QPalette::Base, Qt::white);
+  light.setColor(QPalette::Window, QColor(0xD4, 0xD0, 0xC8));
+  page.setPalette(light);
+  page.setBackgroundRole(QPalette::Base);
+  page.setAutoFillBackground(true);
+  page.resize(200, 40);
+  auto* led = new CLedButton(&page);
+  led->setGeometry(10, 8, 120, 24);
+  SetUpVisualObjectStates(*led);
+  led->SetState(2);
+  led->SetStateBackColor(3, Qt::red);
+  const struct {
+    int state;
+    QColor expected;
+  } cases[] = {{2, Qt::white}, {3, Qt::red}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.state);
+    led->SetState(c.state);
+    const QImage image = page.grab().toImage();
+    // The top-right corner of the button: outside the lamp, and the caption is empty.
+    const QRgb corner = image.pixel(led->geometry().right() - 1, led->geometry().top() + 1);
+    EXPECT_EQ(QColor(corner).name(), c.expected.name());
+  }
 }

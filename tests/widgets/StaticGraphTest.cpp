@@ -2,6 +2,8 @@
 // and where the polyline's points land.
 #include "widgets/StaticGraphCtrl.h"
 
+#include <QFontMetrics>
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -116,4 +118,47 @@ TEST(StaticGraph, ARangeWithoutSpanDrawsFinitePoints) {
     EXPECT_TRUE(std::isfinite(p.y()));
   }
   g.ctrl.Redraw();
+}
+
+TEST(StaticGraph, FollowValueInAPlotNarrowerThanOneStepUsesTheFirstSampleInView) {
+  CStaticGraphCtrl ctrl;
+  ctrl.SetPlotMargins(QMargins(0, 0, 0, 0));
+  ctrl.resize(10, 50);
+  ctrl.SetPixelsPerSample(20);
+  const int s = ctrl.AddSeries();
+  ASSERT_EQ(ctrl.TimeAxis().VisibleCount(), 0);
+  ctrl.AppendValue(s, -7.5);
+  ctrl.AppendValue(s, 40.0);
+  ctrl.SetValueRange(0.0, 1.0);
+  ctrl.FollowValue(s);  // the window starts at sample 0, the only one the plot shows
+  EXPECT_DOUBLE_EQ(ctrl.ValueMinimum(), -7.5);
+  EXPECT_DOUBLE_EQ(ctrl.ValueMaximum(), -6.5);
+}
+
+// The value labels are right-aligned against the plot: its left edge must leave room for the
+// widest of them, whatever the range.
+TEST(StaticGraph, TheLeftMarginHoldsTheWidestValueLabel) {
+  const struct {
+    double minimum, maximum;
+  } ranges[] = {{0.0, 100.0}, {-1234567.0, 123456.7}, {1e9, 2.5e9}};
+  for (const auto& range : ranges) {
+    SCOPED_TRACE(range.minimum);
+    CStaticGraphCtrl ctrl;
+    ctrl.resize(320, 180);
+    ctrl.SetValueRange(range.minimum, range.maximum);
+    const QFontMetrics metrics(ctrl.font());
+    int widest = 0;
+    for (int i = 0; i <= 4; ++i) {
+      const double value = range.maximum - (range.maximum - range.minimum) * i / 4;
+      widest = std::max(widest, metrics.horizontalAdvance(QString::asprintf("%.2f", value)));
+    }
+    // The labels end 4 pixels before the plot and begin at the control's left edge.
+    EXPECT_GE(ctrl.PlotRect().left() - 4, widest);
+  }
+  // Margins set by hand stay as they are.
+  CStaticGraphCtrl custom;
+  custom.resize(320, 180);
+  custom.SetPlotMargins(QMargins(5, 5, 5, 5));
+  custom.SetValueRange(-1234567.0, 123456.7);
+  EXPECT_EQ(custom.PlotRect().left(), custom.contentsRect().left() + 5);
 }
