@@ -66,8 +66,11 @@ TEST(PagesLive, ObjectsReadAndWriteTheDevice) {
   ASSERT_TRUE(WaitFor([&] { return readout->Display()->DisplayText() == "12.34"; }, 10000));
   EXPECT_EQ(readout->Led()->GetState(), CVisualObject::LedUpdated);
 
-  auto* input = control<QLineEdit>(w.pages.Objects()[1].get(), objtemplates::kEditInput);
-  QTest::keyClicks(input, "42");
+  CVisualObject* editor = w.pages.Objects()[1].get();
+  // The input takes keys once its first read has ended.
+  ASSERT_TRUE(
+      WaitFor([&] { return editor->IsIdle() && editor->Led()->GetState() == CVisualObject::LedUpdated; }, 10000));
+  QTest::keyClicks(control<QLineEdit>(editor, objtemplates::kEditInput), "42");
   ASSERT_TRUE(WaitFor([&] { return line.slave.Holding(6) == 42; }, 20000));
   w.pages.Shutdown();
 }
