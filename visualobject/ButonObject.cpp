@@ -30,6 +30,6 @@ bool CButonObject::Create(IPageHost* parent, CDeviceView* server) {
 
 void CButonObject::DoDataExchange() {
   CVisualObject::DoDataExchange();
-  m_button = control<QAbstractButton>(this, objtemplates::kButton);
+  m_button = Item<QAbstractButton>(objtemplates::kButton);
   if (m_button) connect(m_button, &QAbstractButton::clicked, this, [this] { InstantQuery(true); });
 }

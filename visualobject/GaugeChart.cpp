@@ -23,7 +23,7 @@ bool CGaugeChart::Create(IPageHost* parent, CDeviceView* server) {
 
 void CGaugeChart::DoDataExchange() {
   CVisualObject::DoDataExchange();
-  m_graph = control<CStaticGraphCtrl>(this, objtemplates::kGraph);
+  m_graph = Item<CStaticGraphCtrl>(objtemplates::kGraph);
 }
 
 void CGaugeChart::SetValue(int32_t raw) {

@@ -18,7 +18,7 @@ bool CGaugeDigi::Create(IPageHost* parent, CDeviceView* server) {
 
 void CGaugeDigi::DoDataExchange() {
   CVisualObject::DoDataExchange();
-  m_display = control<CSegmentDisplayCtrl>(this, objtemplates::kDigitalDisplay);
+  m_display = Item<CSegmentDisplayCtrl>(objtemplates::kDigitalDisplay);
 }
 
 void CGaugeDigi::SetValue(int32_t nval) {

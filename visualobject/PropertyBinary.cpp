@@ -13,7 +13,7 @@ bool CPropertyBinary::Create(IPageHost* parent, CDeviceView* server) {
 
 void CPropertyBinary::DoDataExchange() {
   CVisualObject::DoDataExchange();
-  m_check = control<QCheckBox>(this, objtemplates::kCheck);
+  m_check = Item<QCheckBox>(objtemplates::kCheck);
   if (m_check) connect(m_check, &QCheckBox::clicked, this, [this] { InstantQuery(true); });
 }
 

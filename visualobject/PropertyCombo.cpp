@@ -21,7 +21,7 @@ bool CPropertyCombo::Create(IPageHost* parent, CDeviceView* server) {
 
 void CPropertyCombo::DoDataExchange() {
   CVisualObject::DoDataExchange();
-  m_combo = control<QComboBox>(this, objtemplates::kCombo);
+  m_combo = Item<QComboBox>(objtemplates::kCombo);
   if (!m_combo) return;
   m_combo->setEditable(false);  // a drop-down list: the operator picks, never types
   // activated: the operator's choice only, not the selection that SetValue makes.

@@ -23,7 +23,7 @@ bool CPropertyEdit::Create(IPageHost* parent, CDeviceView* server) {
 
 void CPropertyEdit::DoDataExchange() {
   CVisualObject::DoDataExchange();
-  if (auto* input = control<QLineEdit>(this, objtemplates::kEditInput)) {
+  if (auto* input = Item<QLineEdit>(objtemplates::kEditInput)) {
     // Every keystroke restarts the wait for the operator to finish typing.
     connect(input, &QLineEdit::textChanged, this,
             [this] { StartTimerSlot(m_nEditDelayTimer, EditDelayTimer, kEditDelayMs); });
@@ -43,7 +43,7 @@ void CPropertyEdit::SetValue(int32_t nval) {
 }
 
 void CPropertyEdit::EnableObject(bool enable) {
-  if (QWidget* input = control(this, objtemplates::kEditInput)) input->setEnabled(enable);
+  if (QWidget* input = Item(objtemplates::kEditInput)) input->setEnabled(enable);
 }
 
 void CPropertyEdit::OnTimer(int id) {

@@ -13,7 +13,7 @@ CSliderProperty::CSliderProperty() : CVisualObject(objtemplates::Slider(), "slid
 bool CSliderProperty::Create(IPageHost* parent, CDeviceView* server) {
   if (!CreateBase(QSize(139, 42), parent, server)) return false;
   SetCaptionControl(kSliderCaption, KELMORA_UNIT);
-  QSlider* pCtrl = control<QSlider>(this, kSlider);
+  QSlider* pCtrl = Item<QSlider>(kSlider);
   if (KELMORA_ASSERT_NOT_NULL(pCtrl)) {
     Guarded("if (pCtrl) pCtrl->SetRange(m_pProp.iSlMin, m_pProp.iSlMax)", KELMORA_UNIT, [&] {
       const QSignalBlocker quiet(pCtrl);
@@ -31,9 +31,9 @@ bool CSliderProperty::Create(IPageHost* parent, CDeviceView* server) {
 
 void CSliderProperty::DoDataExchange() {
   CVisualObject::DoDataExchange();
-  if (auto* edit = control<QLineEdit>(this, kSliderEdit))
+  if (auto* edit = Item<QLineEdit>(kSliderEdit))
     connect(edit, &QLineEdit::textChanged, this, &CSliderProperty::OnTextChanged);
-  if (auto* slider = control<QSlider>(this, kSlider)) {
+  if (auto* slider = Item<QSlider>(kSlider)) {
     // The operator's moves only: SetValue positions the trackbar without these notifications.
     connect(slider, &QAbstractSlider::actionTriggered, this, &CSliderProperty::OnScroll);
     connect(slider, &QAbstractSlider::sliderReleased, this, &CSliderProperty::OnScroll);
@@ -54,7 +54,7 @@ void CSliderProperty::SetValue(int32_t nval) {
   Guarded("SetDlgItemText(IDC_VALUE, value)", KELMORA_UNIT,
           [&] { SetDlgItemText(kSliderValue, QString::fromStdString(value)); });
   QSlider* pSchr = nullptr;
-  Guarded("pSchr = (CSliderCtrl*)GetDlgItem(IDC_PI_SLIDER)", KELMORA_UNIT, [&] { pSchr = control<QSlider>(this, kSlider); });
+  Guarded("pSchr = (CSliderCtrl*)GetDlgItem(IDC_PI_SLIDER)", KELMORA_UNIT, [&] { pSchr = Item<QSlider>(kSlider); });
   if (pSchr) {
     const QSignalBlocker quiet(pSchr);
     pSchr->setValue(nval);
@@ -62,8 +62,8 @@ void CSliderProperty::SetValue(int32_t nval) {
 }
 
 void CSliderProperty::EnableObject(bool enable) {
-  if (QWidget* pSchr = control(this, kSlider)) pSchr->setEnabled(enable);
-  if (QWidget* pSchr = control(this, kSliderEdit)) pSchr->setEnabled(enable);
+  if (QWidget* pSchr = Item(kSlider)) pSchr->setEnabled(enable);
+  if (QWidget* pSchr = Item(kSliderEdit)) pSchr->setEnabled(enable);
   setEnabled(enable);
 }
 
@@ -91,7 +91,7 @@ void CSliderProperty::OnTimer(int id) {
 void CSliderProperty::EditDelayStep() {
   KillTimerSlot(m_nEditDelayTimer, EditDelayTimer);
   QSlider* pSchr = nullptr;
-  Guarded("pSchr = GetDlgItem(IDC_PI_SLIDER)", KELMORA_UNIT, [&] { pSchr = control<QSlider>(this, kSlider); });
+  Guarded("pSchr = GetDlgItem(IDC_PI_SLIDER)", KELMORA_UNIT, [&] { pSchr = Item<QSlider>(kSlider); });
   if (!KELMORA_ASSERT_NOT_NULL(pSchr)) return;
 
   int32_t v = 0;

@@ -89,7 +89,7 @@ bool CVisualObject::CreateBase(QSize sizeDu, IPageHost* parent, CDeviceView* ser
   const DialogBaseUnits units = parent->Units();
   const QRect rect = units.ToPixels(QRect(m_pProperties.x, m_pProperties.y, sizeDu.width(), sizeDu.height()));
   setParent(page);
-  BuildDialog(m_template, this);
+  for (QWidget* item : BuildDialog(m_template, this)) m_items[controlId(item)] = item;
   // Gauges stay disabled and every object is disabled while its query runs: captions and
   // values keep their normal text colour then, so they stay readable; the lamp shows the state.
   QPalette readable = palette();
@@ -117,7 +117,7 @@ bool CVisualObject::CreateBase(QSize sizeDu, IPageHost* parent, CDeviceView* ser
 }
 
 void CVisualObject::DoDataExchange() {
-  m_led = control<CLedButton>(this, 1033);
+  m_led = Item<CLedButton>(1033);
   if (m_led) m_bLedReady = true;
 }
 
@@ -146,7 +146,7 @@ void CVisualObject::StopWait() {
 }
 
 void CVisualObject::OnUpdateQueryState() {
-  QWidget* lamp = control(this, 1033);
+  QWidget* lamp = Item(1033);
   if (lamp == nullptr) return;
   const QString stateText = QString::fromStdString(m_hCurHandle.GetStateString());
   Guarded("pWnd->SetWindowText(m_hCurHandle.GetStateString())", KELMORA_UNIT, [&] {
@@ -246,8 +246,13 @@ int32_t CVisualObject::_ConvertStringToPropertyValue(const std::string& text) {
   return value;
 }
 
+QWidget* CVisualObject::Item(int id) const {
+  const auto it = m_items.find(id);
+  return it != m_items.end() ? it->second.data() : nullptr;
+}
+
 bool CVisualObject::SetDlgItemText(int id, const QString& text) {
-  QWidget* widget = control(this, id);
+  QWidget* widget = Item(id);
   if (widget == nullptr) return false;
   if (auto* label = qobject_cast<QLabel*>(widget))
     label->setText(text);
@@ -261,7 +266,7 @@ bool CVisualObject::SetDlgItemText(int id, const QString& text) {
 }
 
 QString CVisualObject::GetDlgItemText(int id) const {
-  QWidget* widget = control(this, id);
+  QWidget* widget = Item(id);
   if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
   if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
   if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
@@ -274,5 +279,5 @@ void CVisualObject::SetCaptionControl(int id, std::string_view sourceFile) {
     faultlog::NullAssertion("pWnd", sourceFile);
     return;
   }
-  control(this, id)->setToolTip(caption);  // the whole caption where the template cuts it off
+  Item(id)->setToolTip(caption);  // the whole caption where the template cuts it off
 }

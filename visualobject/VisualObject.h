@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "comm/DeviceView.h"
@@ -112,6 +113,13 @@ class CVisualObject : public QFrame {
   std::string _ConvertPropertyValueToString(int32_t raw);
   int32_t _ConvertStringToPropertyValue(const std::string& text);
 
+  // The control of the template that bears `id`, null when the template has none; found in a
+  // table made when the template was built, as the poll step looks controls up often.
+  QWidget* Item(int id) const;
+  template <typename T>
+  T* Item(int id) const {
+    return qobject_cast<T*>(Item(id));
+  }
   // The text of control `id` (label, edit, button); false when the control is missing.
   bool SetDlgItemText(int id, const QString& text);
   QString GetDlgItemText(int id) const;
@@ -144,6 +152,7 @@ class CVisualObject : public QFrame {
   void PollStep();
 
   const DialogTemplate& m_template;
+  std::map<int, QPointer<QWidget>> m_items;  // the built template's controls by id
   CWindowTimers m_timers;
   bool m_bWindowCreated = false;
 };

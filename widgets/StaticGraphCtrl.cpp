@@ -1,5 +1,6 @@
 #include "widgets/StaticGraphCtrl.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
@@ -213,6 +214,7 @@ void CStaticGraphCtrl::SetPixelsPerSample(int pixels) {
 void CStaticGraphCtrl::SetPlotMargins(const QMargins& margins) {
   m_margins = margins;
   m_bCustomMargins = true;
+  m_bGeometryValid = false;
   UpdateGeometry();
   update();
 }
@@ -234,6 +236,12 @@ QRect CStaticGraphCtrl::PlotRect() const {
 }
 
 void CStaticGraphCtrl::UpdateGeometry() const {
+  // The geometry depends on the size, the margins and (through the labels) the value range
+  // and the font; it is measured again only when one of them changed.
+  const GeometryKey key{size(), m_valueAxis.minimum, m_valueAxis.maximum};
+  if (m_bGeometryValid && key == m_geometryKey) return;
+  m_geometryKey = key;
+  m_bGeometryValid = true;
   QMargins margins = m_margins;
   if (!m_bCustomMargins) {
     // Room for the widest label drawn, and never less than a typical one, so the plot does
@@ -254,6 +262,11 @@ void CStaticGraphCtrl::UpdateGeometry() const {
   // Values grow upwards: the minimum sits on the bottom line, the maximum on the top one.
   m_valueAxis.origin = plot.top() + std::max(0, plot.height()) - 1;
   m_valueAxis.extent = -(std::max(1, plot.height()) - 1.0);
+}
+
+void CStaticGraphCtrl::changeEvent(QEvent* event) {
+  QFrame::changeEvent(event);
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) m_bGeometryValid = false;
 }
 
 void CStaticGraphCtrl::resizeEvent(QResizeEvent* event) {

@@ -111,6 +111,7 @@ class CStaticGraphCtrl : public QFrame {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   // Derives the axes' pixel geometry from the current size; a hidden control gets no resize
@@ -126,6 +127,14 @@ class CStaticGraphCtrl : public QFrame {
   mutable CGraphValueAxis m_valueAxis;
   QMargins m_margins;
   bool m_bCustomMargins = false;
+  struct GeometryKey {
+    QSize size;
+    double minimum = 0.0;
+    double maximum = 0.0;
+    bool operator==(const GeometryKey&) const = default;
+  };
+  mutable GeometryKey m_geometryKey;
+  mutable bool m_bGeometryValid = false;
   std::vector<std::unique_ptr<CGraphLayer>> m_layers;  // drawn in order
   std::vector<CGraphSeries*> m_series;                 // owned by m_layers
   QString m_strCaption;

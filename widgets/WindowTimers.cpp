@@ -18,7 +18,9 @@ int CWindowTimers::start(int id, std::int64_t periodMs) {
   slot.timer.stop();
   slot.period = EffectivePeriod(periodMs);
   if (slot.period > 0) {
-    slot.timer.start(static_cast<int>(slot.period), Qt::PreciseTimer, this);
+    // Coarse, as window timers are: timers of many objects due within a few per cent of
+    // each other fire together, so the thread wakes once for all of them.
+    slot.timer.start(static_cast<int>(slot.period), Qt::CoarseTimer, this);
   }
   return id;
 }
