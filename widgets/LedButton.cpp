@@ -151,8 +151,7 @@ void CLedButton::paintEvent(QPaintEvent*) {
     painter.restore();
   }
 
-  const QString caption = text();
-  if (caption.isEmpty()) return;
+  if (text().isEmpty()) return;
   int align = Qt::AlignVCenter | Qt::TextSingleLine;
   switch (m_dwStyle & ButtonStyle::kAlignMask) {
     case ButtonStyle::kCenter: align |= Qt::AlignHCenter; break;
@@ -160,6 +159,10 @@ void CLedButton::paintEvent(QPaintEvent*) {
     default: align |= Qt::AlignLeft; break;
   }
   const QRect textRect = CaptionRect(rect);
+  // A caption cut short ends in an ellipsis; where not even that fits (a lamp-sized button)
+  // no sliver of a letter is drawn.
+  const QString caption = fontMetrics().elidedText(text(), Qt::ElideRight, textRect.width());
+  if (caption.isEmpty() || caption == QStringLiteral("…")) return;
   painter.setFont(font());
   m_bDisabled = !isEnabled();
   if (m_bDisabled) {

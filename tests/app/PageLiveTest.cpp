@@ -2,6 +2,7 @@
 // page of the rich demo profile against kelmora-sim, rendered into the gallery folder.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QTest>
@@ -75,55 +76,116 @@ TEST(PagesLive, ObjectsReadAndWriteTheDevice) {
   w.pages.Shutdown();
 }
 
+// The rich demo profile's pages on a window, against kelmora-sim run with `simArguments`.
+class SimulatedPages {
+ public:
+  explicit SimulatedPages(std::vector<std::string> simArguments) : m_sim(Arguments(std::move(simArguments))) {}
+
+  // Connects and builds the pages; false (with the reason in the test's output) on failure.
+  bool Open() {
+    const std::string path = m_sim.DevicePath();
+    if (path.empty()) {
+      ADD_FAILURE() << m_sim.Output();
+      return false;
+    }
+    CXDeviceProfileManager profiles;
+    profiles.ParseProfileFile(simtest::RichProfile());
+    if (profiles.GetProfileCount() == 0 || m_port.Open(path, 0, 0, true) != 0) return false;
+    m_port.Setup(38400, 8, 0, 0);
+    m_channel = std::make_unique<CComPortChannel>(&m_port);
+    m_modbus = std::make_unique<ModbusRtuProtocol>(m_channel.get(), 10);
+    m_device.SetProtocol(m_modbus.get());
+    m_server = std::make_unique<CDeviceView>(profiles.GetProfile(0), &m_device);
+    m_server->Create(nullptr, 0);
+    m_window.pages.Build(m_server.get(), m_channel.get());
+    return true;
+  }
+  ~SimulatedPages() { m_window.pages.Shutdown(); }
+
+  const std::vector<std::unique_ptr<CVisualObject>>& Objects() { return m_window.pages.Objects(); }
+  QWidget& Dialog() { return m_window.window; }
+  // The object whose property has this caption, null when none has.
+  CVisualObject* Find(const std::string& caption) {
+    for (const auto& object : Objects())
+      if (object->Property().caption == caption) return object.get();
+    return nullptr;
+  }
+  bool AllLamps(int state, int timeoutMs) {
+    return WaitFor(
+        [&] {
+          for (const auto& object : Objects())
+            if (object->Led()->GetState() != state) return false;
+          return true;
+        },
+        timeoutMs);
+  }
+  // Shows page `index` (0-based) and saves the window as `name` in the gallery folder.
+  void Save(int index, const QString& name) {
+    const QString dir = QStringLiteral(KELMORA_GALLERY_DIR);
+    QDir().mkpath(dir);
+    m_window.tabs->SetCurSel(index);
+    testutil::Spin(50);
+    EXPECT_TRUE(m_window.window.grab().save(dir + "/" + name)) << name.toStdString();
+  }
+  int PageCount() { return m_window.pages.Pages().PageCount(); }
+
+ private:
+  static std::vector<std::string> Arguments(std::vector<std::string> extra) {
+    std::vector<std::string> arguments{"--com", "9", "--baud", "38400", "--profile", simtest::RichProfile()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+  }
+
+  simtest::SimFolder m_folder;
+  simtest::SimProcess m_sim;
+  ComSerialPort m_port;
+  std::unique_ptr<CComPortChannel> m_channel;
+  std::unique_ptr<ModbusRtuProtocol> m_modbus;
+  ModbusDevice m_device;
+  std::unique_ptr<CDeviceView> m_server;
+  Window m_window;
+};
+
 TEST(PagesLive, GalleryOfTheRichProfileAgainstTheSimulator) {
-  simtest::SimFolder folder;
-  simtest::SimProcess sim({"--com", "9", "--baud", "38400", "--profile", simtest::RichProfile()});
-  const std::string path = sim.DevicePath();
-  ASSERT_FALSE(path.empty()) << sim.Output();
-
-  CXDeviceProfileManager profiles;
-  profiles.ParseProfileFile(simtest::RichProfile());
-  ASSERT_GE(profiles.GetProfileCount(), 1u);
-  const DeviceProfile profile = profiles.GetProfile(0);
-
-  ComSerialPort port;
-  ASSERT_EQ(port.Open(path, 0, 0, true), 0);
-  port.Setup(38400, 8, 0, 0);
-  CComPortChannel channel(&port);
-  ModbusRtuProtocol modbus(&channel, 10);
-  ModbusDevice device(&modbus);
-  CDeviceView server(profile, &device);
-  server.Create(nullptr, 0);
-
-  Window w;
-  w.pages.Build(&server, &channel);
-  EXPECT_EQ(w.window.windowTitle(), QString::fromUtf8("PDC-4120 — преобразователь частоты"));
-  const auto& objects = w.pages.Objects();
-  ASSERT_FALSE(objects.empty());
-  // Every object reads at least once; the charts gather a few points while the values move.
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        for (const auto& object : objects)
-          if (object->Led()->GetState() != CVisualObject::LedUpdated) return false;
-        return true;
-      },
-      30000));
-  for (const auto& object : objects) {
+  SimulatedPages pages({});
+  ASSERT_TRUE(pages.Open());
+  EXPECT_EQ(pages.Dialog().windowTitle(), QString::fromUtf8("PDC-4120 — преобразователь частоты"));
+  ASSERT_FALSE(pages.Objects().empty());
+  // Every object reads at least once; the charts gather points while the values move.
+  ASSERT_TRUE(pages.AllLamps(CVisualObject::LedUpdated, 30000));
+  for (const auto& object : pages.Objects()) {
     if (auto* chart = dynamic_cast<CGaugeChart*>(object.get())) {
       ASSERT_TRUE(WaitFor([&] { return chart->Graph()->Series(0)->Samples().size() >= 30; }, 60000));
     }
   }
+  for (int page = 0; page < pages.PageCount(); ++page) pages.Save(page, QStringLiteral("page-%1.png").arg(page + 1));
+}
 
-  const QString dir = QStringLiteral(KELMORA_GALLERY_DIR);
-  QDir().mkpath(dir);
-  const int pageCount = w.pages.Pages().PageCount();
-  for (int page = 0; page < pageCount; ++page) {
-    w.tabs->SetCurSel(page);
-    testutil::Spin(50);
-    const QString file = QStringLiteral("%1/page-%2.png").arg(dir).arg(page + 1);
-    EXPECT_TRUE(w.window.grab().save(file)) << file.toStdString();
+TEST(PagesLive, GalleryOfFailedQueries) {
+  // Input register 114 ("Число пусков") is refused; after 400 answers the device falls silent.
+  SimulatedPages pages({"--exception", "114:4", "--silent-after", "400"});
+  ASSERT_TRUE(pages.Open());
+  CVisualObject* refused = pages.Find("Число пусков");
+  ASSERT_NE(refused, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return refused->Led()->text() == "Device Error"; }, 30000));
+  EXPECT_EQ(refused->Led()->GetState(), CVisualObject::LedNoAnswer);
+  pages.Save(3, QStringLiteral("page-4-device-error.png"));
+
+  // A silent line: the displays that read periodically turn white; an input whose write
+  // gets no answer turns white too and stays disabled while it asks again every second.
+  for (const char* caption : {"Напряжение звена DC", "Выходная частота"}) {
+    CVisualObject* display = pages.Find(caption);
+    ASSERT_NE(display, nullptr) << caption;
+    ASSERT_TRUE(WaitFor([&] { return display->Led()->GetState() == CVisualObject::LedFailed; }, 60000)) << caption;
   }
-  w.pages.Shutdown();
+  CVisualObject* start = pages.Find("Пуск разрешён");
+  ASSERT_NE(start, nullptr);
+  pages.Save(0, QStringLiteral("page-1-silent.png"));  // shows the page first, so the click lands
+  auto* check = control<QCheckBox>(start, objtemplates::kCheck);
+  QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(6, check->height() / 2));
+  ASSERT_TRUE(WaitFor([&] { return start->Led()->GetState() == CVisualObject::LedFailed; }, 10000));
+  EXPECT_FALSE(start->isEnabled());
+  pages.Save(0, QStringLiteral("page-1-silent.png"));
 }
 
 }  // namespace

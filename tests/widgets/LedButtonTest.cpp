@@ -176,3 +176,22 @@ TEST(LedButton, AroundTheLampTheButtonShowsItsParentsBackground) {
     EXPECT_EQ(QColor(corner).name(), c.expected.name());
   }
 }
+
+TEST(LedButton, ACaptionWithoutRoomLeavesNoSliverBesideTheLamp) {
+  QWidget page;
+  page.setAutoFillBackground(true);
+  page.resize(60, 30);
+  auto* led = new CLedButton(&page);
+  SetUpVisualObjectStates(*led);
+  led->SetState(1);
+  led->setText("Timeout");
+  const QRgb background = page.grab().toImage().pixel(50, 25);
+  for (int width : {19, 22, 26}) {  // a lamp of 16 pixels and a few more for the caption
+    SCOPED_TRACE(width);
+    led->setGeometry(2, 2, width, 24);
+    const QImage image = page.grab().toImage();
+    const QRect caption = led->CaptionRect(led->rect()).translated(led->pos());
+    for (int x = caption.left(); x <= caption.right(); ++x)
+      for (int y = caption.top(); y <= caption.bottom(); ++y) ASSERT_EQ(image.pixel(x, y), background) << x << "," << y;
+  }
+}
