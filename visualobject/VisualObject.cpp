@@ -149,8 +149,11 @@ void CVisualObject::OnUpdateQueryState() {
   QWidget* lamp = Item(1033);
   if (lamp == nullptr) return;
   const QString stateText = QString::fromStdString(m_hCurHandle.GetStateString());
+  // The lamp's window text is the state; every template gives the lamp no room for a caption,
+  // so the operator reads it as the lamp's tooltip. Neither repaints the lamp, which several
+  // times a second per object would repaint the page beneath it for nothing.
   Guarded("pWnd->SetWindowText(m_hCurHandle.GetStateString())", KELMORA_UNIT, [&] {
-    if (auto* button = qobject_cast<QAbstractButton*>(lamp)) button->setText(stateText);
+    lamp->setWindowTitle(stateText);
     lamp->setToolTip(stateText);
   });
   if (!m_bLedReady || !m_led) return;

@@ -167,7 +167,7 @@ TEST(PagesLive, GalleryOfFailedQueries) {
   ASSERT_TRUE(pages.Open());
   CVisualObject* refused = pages.Find("Число пусков");
   ASSERT_NE(refused, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return refused->Led()->text() == "Device Error"; }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return refused->Led()->windowTitle() == "Device Error"; }, 30000));
   EXPECT_EQ(refused->Led()->GetState(), CVisualObject::LedNoAnswer);
   pages.Save(3, QStringLiteral("page-4-device-error.png"));
 

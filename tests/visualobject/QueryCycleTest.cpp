@@ -124,7 +124,7 @@ TEST(QueryCycle, InitialReadThenLampFollowsTheHandle) {
   EXPECT_EQ(rig.server.Last().kind, 0);
   auto* input = control<QLineEdit>(rig.object.get(), objtemplates::kEditInput);
   // Before any query has ended the lamp is grey, whatever the handle says.
-  ASSERT_TRUE(WaitFor([&] { return rig.object->Led()->text() == "In Process"; }));
+  ASSERT_TRUE(WaitFor([&] { return rig.object->Led()->windowTitle() == "In Process"; }));
   EXPECT_EQ(rig.object->Led()->GetState(), CVisualObject::LedNoAnswer);
   EXPECT_FALSE(input->isEnabled());  // no typing while a query is in flight
 
@@ -132,7 +132,7 @@ TEST(QueryCycle, InitialReadThenLampFollowsTheHandle) {
   rig.server.outcome = QueryHandle::Updated;
   ASSERT_TRUE(rig.Settle());
   EXPECT_EQ(rig.object->Led()->GetState(), CVisualObject::LedUpdated);
-  EXPECT_EQ(rig.object->Led()->text(), "Updated");
+  EXPECT_EQ(rig.object->Led()->windowTitle(), "Updated");
   EXPECT_EQ(control<QLineEdit>(rig.object.get(), objtemplates::kTextData)->text(), "15");
   EXPECT_TRUE(input->isEnabled());
 
@@ -207,7 +207,7 @@ TEST(QueryCycle, WaitingLampKeepsGaugeColourAndDeviceErrorGrey) {
   testutil::Spin(50);
   EXPECT_EQ(button.server.Writes(), 1);
   EXPECT_EQ(button.object->Led()->GetState(), CVisualObject::LedNoAnswer);
-  EXPECT_EQ(button.object->Led()->text(), "In Process");
+  EXPECT_EQ(button.object->Led()->windowTitle(), "In Process");
 }
 
 TEST(QueryCycle, WhoReadsAgainAndHowOften) {
