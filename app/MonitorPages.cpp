@@ -4,6 +4,7 @@
 #include "comm/DeviceView.h"
 #include "comm/FaultLog.h"
 #include "profiles/ProfileNumbers.h"
+#include "visualobject/CustomObject.h"
 #include "visualobject/DisplayObjects.h"
 #include "visualobject/InputObjects.h"
 
@@ -21,6 +22,7 @@ const std::vector<CMonitorPages::Factory>& CMonitorPages::FactoryTable() {
       Row<CSliderProperty>("slider"), Row<CPropertyBinary>("check"), Row<CPropertyCombo>("combo"),
       Row<CGaugeChart>("graph"),      Row<CGaugeText>("text"),       Row<CButonObject>("button"),
       Row<CGaugeDigi>("watch"),       Row<CPropertyEdit>("edit"),    Row<CStatsWnd>("stats"),
+      Row<CCustomObject>("custom"),
   };
   return table;
 }

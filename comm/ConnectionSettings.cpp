@@ -44,3 +44,23 @@ void ConnectionSettings::Save(const std::string& prefix) const {
   for (auto [name, field] : Fields(*this)) store.setValue(QLatin1String(name), *field);
   store.sync();
 }
+
+namespace {
+
+QString SettingKey(const std::string& section, const std::string& entry) {
+  return QString::fromStdString(section).replace(QLatin1Char('\\'), QLatin1Char('/')) + QLatin1Char('/') +
+         QString::fromStdString(entry);
+}
+
+}  // namespace
+
+std::string ReadStoredSetting(const std::string& section, const std::string& entry) {
+  return Store().value(SettingKey(section, entry)).toString().toStdString();
+}
+
+bool WriteStoredSetting(const std::string& section, const std::string& entry, const std::string& value) {
+  QSettings store = Store();
+  store.setValue(SettingKey(section, entry), QString::fromStdString(value));
+  store.sync();
+  return store.status() == QSettings::NoError;
+}

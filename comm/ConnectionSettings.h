@@ -26,3 +26,9 @@ struct ConnectionSettings {
 
 // The section the program keeps its own settings in.
 inline constexpr const char* kSettingsSection = "Settings";
+
+// One stored setting of the program, in the same store as the connection settings. `section`
+// separates its levels with "\" ("Settings\Display"). Empty when absent.
+std::string ReadStoredSetting(const std::string& section, const std::string& entry);
+// Stores `value`; false when the store could not be written.
+bool WriteStoredSetting(const std::string& section, const std::string& entry, const std::string& value);

@@ -70,9 +70,9 @@ class CDeviceView {
   // server itself has no window.
   std::thread::id Create(void* parent, int32_t id);
 
-  // The four calls a window makes are virtual, so window tests can stand a scripted server in.
+  // The calls a window makes are virtual, so window tests can stand a scripted server in.
   virtual QueryHandle GetProperty(const ModbusProperty& property);
-  QueryHandle SetProperty(const ModbusProperty& property, const std::vector<int32_t>& values);
+  virtual QueryHandle SetProperty(const ModbusProperty& property, const std::vector<int32_t>& values);
   virtual QueryHandle SetProperty(const ModbusProperty& property, int32_t value);
   // Refreshes `handle`'s state (and its values once final); true when a result was collected.
   virtual bool TryQuery(QueryHandle& handle);

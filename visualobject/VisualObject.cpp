@@ -62,15 +62,7 @@ void CVisualObject::KillTimerSlot(int& slot, int id) {
 bool CVisualObject::CreateBase(QSize sizeDu, IPageHost* parent, CDeviceView* server) {
   if (server == nullptr) return false;
   m_pdevServer = server;
-
-  Guarded("m_pProperties = m_pdevServer->PropertiesByKeyWord(m_strKeyWord)", KELMORA_UNIT,
-          [&] { m_pProperties = m_pdevServer->PropertiesByKeyWord(m_strKeyWord); });
-  if (m_pProperties.properties.empty()) {
-    faultlog::FaultLine(kNoProperties, KELMORA_UNIT);
-  } else {
-    m_pProp = m_pProperties.properties.front();
-  }
-
+  TakeEntry(KELMORA_UNIT);
   m_bGauge = m_pProperties.gauge == 1;
   const std::string frequency = m_pProperties.Keyword("update_frequency");
   if (!frequency.empty()) {
@@ -81,25 +73,8 @@ bool CVisualObject::CreateBase(QSize sizeDu, IPageHost* parent, CDeviceView* ser
       m_nUpdateFrequency = -1;
   }
 
-  if (parent == nullptr) return false;
-  QWidget* page = parent->FindPage(m_pProperties.page);
-  if (page == nullptr) return false;
-
-  // The template is laid out in the units of the host's font, which the page passes on.
-  const DialogBaseUnits units = parent->Units();
-  const QRect rect = units.ToPixels(QRect(m_pProperties.x, m_pProperties.y, sizeDu.width(), sizeDu.height()));
-  setParent(page);
-  for (QWidget* item : BuildDialog(m_template, this)) m_items[controlId(item)] = item;
-  // Gauges stay disabled and every object is disabled while its query runs: captions and
-  // values keep their normal text colour then, so they stay readable; the lamp shows the state.
-  QPalette readable = palette();
-  for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-    readable.setColor(QPalette::Disabled, role, readable.color(QPalette::Active, role));
-  setPalette(readable);
-  setGeometry(rect);
+  if (!BuildWindow(sizeDu, parent)) return false;
   show();
-  m_bWindowCreated = true;
-
   if (IsIdle()) {
     m_bWriteNext = false;
     QueryStep();
@@ -113,6 +88,37 @@ bool CVisualObject::CreateBase(QSize sizeDu, IPageHost* parent, CDeviceView* ser
       m_led->SetStateColor(state, c.a, c.r, c.g, c.b);
     }
   }
+  return true;
+}
+
+void CVisualObject::TakeEntry(std::string_view sourceFile) {
+  Guarded("m_pProperties = m_pdevServer->PropertiesByKeyWord(m_strKeyWord)", sourceFile,
+          [&] { m_pProperties = m_pdevServer->PropertiesByKeyWord(m_strKeyWord); });
+  if (m_pProperties.properties.empty()) {
+    faultlog::FaultLine(kNoProperties, sourceFile);
+  } else {
+    m_pProp = m_pProperties.properties.front();
+  }
+}
+
+bool CVisualObject::BuildWindow(QSize sizeDu, IPageHost* parent) {
+  if (parent == nullptr) return false;
+  QWidget* page = parent->FindPage(m_pProperties.page);
+  if (page == nullptr) return false;
+
+  // The template is laid out in the units of the host's font, which the page passes on.
+  const DialogBaseUnits units = parent->Units();
+  const QRect rect = units.ToPixels(QRect(m_pProperties.x, m_pProperties.y, sizeDu.width(), sizeDu.height()));
+  setParent(page);  // hidden until shown
+  for (QWidget* item : BuildDialog(m_template, this)) m_items[controlId(item)] = item;
+  // Gauges stay disabled and every object is disabled while its query runs: captions and
+  // values keep their normal text colour then, so they stay readable; the lamp shows the state.
+  QPalette readable = palette();
+  for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    readable.setColor(QPalette::Disabled, role, readable.color(QPalette::Active, role));
+  setPalette(readable);
+  setGeometry(rect);
+  m_bWindowCreated = true;
   return true;
 }
 

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "comm/DeviceView.h"
 #include "profiles/ModbusProperties.h"
@@ -106,6 +107,12 @@ class CVisualObject : public QFrame {
   // The part of `Create` that every object shares; `sizeDu` is the template size in dialog
   // units. False when there is no server, no page host or no page of the entry's index.
   bool CreateBase(QSize sizeDu, IPageHost* parent, CDeviceView* server);
+  // The steps of CreateBase for objects that create themselves differently. TakeEntry takes
+  // the next entry of the keyword from the server and its first property, logging for
+  // `sourceFile`; BuildWindow builds the template as a hidden child of the entry's page,
+  // `sizeDu` dialog units large at the entry's position (false without a page).
+  void TakeEntry(std::string_view sourceFile);
+  bool BuildWindow(QSize sizeDu, IPageHost* parent);
   // Binds the controls to members after the template was built; subclasses call the base first.
   virtual void DoDataExchange();
 

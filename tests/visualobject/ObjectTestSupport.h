@@ -30,6 +30,7 @@ class ScriptedServer : public CDeviceView {
     int32_t kind;  // 0 read, 1 write
     int32_t id;
     int32_t value;
+    std::vector<int32_t> values;  // every value of a write
   };
 
   explicit ScriptedServer(const DeviceProfile& profile) : CDeviceView(profile, &IdleDevice()) {}
@@ -39,11 +40,15 @@ class ScriptedServer : public CDeviceView {
   std::vector<int32_t> writeAnswer;  // values a finished write carries (none by default)
   std::vector<Request> requests;
 
-  QueryHandle GetProperty(const ModbusProperty& property) override { return Issue(property, 0, 0); }
+  QueryHandle GetProperty(const ModbusProperty& property) override { return Issue(property, 0, {}); }
   QueryHandle SetProperty(const ModbusProperty& property, int32_t value) override {
-    return Issue(property, 1, value);
+    return Issue(property, 1, {value});
+  }
+  QueryHandle SetProperty(const ModbusProperty& property, const std::vector<int32_t>& values) override {
+    return Issue(property, 1, values);
   }
   bool TryQuery(QueryHandle& handle) override {
+    if (handle.state == QueryHandle::Canceled) return false;  // never asked for, as the real server says
     if (!outcome) {
       handle.state = QueryHandle::InProcess;
       return false;
@@ -58,8 +63,8 @@ class ScriptedServer : public CDeviceView {
   const Request& Last() const { return requests.back(); }
 
  private:
-  QueryHandle Issue(const ModbusProperty& property, int32_t kind, int32_t value) {
-    requests.push_back({kind, property.id, value});
+  QueryHandle Issue(const ModbusProperty& property, int32_t kind, const std::vector<int32_t>& values) {
+    requests.push_back({kind, property.id, values.empty() ? 0 : values.front(), values});
     QueryHandle handle;
     handle.property = property;
     handle.kind = kind;
