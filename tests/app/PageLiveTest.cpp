@@ -12,6 +12,7 @@
 #include "tests/comm/DeviceLine.h"
 #include "tests/sim/SimTestSupport.h"
 #include "tests/widgets/WidgetTestUtil.h"
+#include "visualobject/CustomObject.h"
 #include "visualobject/DisplayObjects.h"
 #include "visualobject/InputObjects.h"
 #include "visualobject/ObjectTemplates.h"
@@ -110,6 +111,11 @@ class SimulatedPages {
       if (object->Property().caption == caption) return object.get();
     return nullptr;
   }
+  CVisualObject* FindKeyword(const std::string& keyword) {
+    for (const auto& object : Objects())
+      if (object->KeyWord() == keyword) return object.get();
+    return nullptr;
+  }
   // A plug-in host's lamp is hidden and never lit: its component does the reading.
   bool AllLamps(int state, int timeoutMs) {
     return WaitFor(
@@ -158,6 +164,27 @@ TEST(PagesLive, GalleryOfTheRichProfileAgainstTheSimulator) {
     if (auto* chart = dynamic_cast<CGaugeChart*>(object.get())) {
       ASSERT_TRUE(WaitFor([&] { return chart->Graph()->Series(0)->Samples().size() >= 30; }, 60000));
     }
+  }
+  // Lumora's grid on the first page shows the status word: each LED is red exactly while its
+  // bit is set (masks 1 to 128, four to a row, rows from 1).
+  auto* custom = dynamic_cast<CCustomObject*>(pages.FindKeyword("custom"));
+  ASSERT_NE(custom, nullptr);
+  ASSERT_TRUE(custom->ComponentRunning());
+  QWidget* grid = control<QWidget>(custom->parentWidget(), 2098);  // on the host's page
+  ASSERT_NE(grid, nullptr);
+  int32_t word = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const QueryHandle& read = custom->MultiHandles().at(0);
+        if (read.state != QueryHandle::Updated || read.kind != 0 || read.values.empty() || read.values[0] == 0) return false;
+        word = read.values[0];
+        return true;
+      },
+      30000));
+  const QImage leds = testutil::Render(grid);
+  for (int bit = 0; bit < 8; ++bit) {
+    const QRgb centre = leds.pixel(100 * (bit % 4) + 15, 40 * (bit / 4 + 1) + 15);
+    EXPECT_EQ(qRed(centre) > 200 && qGreen(centre) < 100, ((word >> bit) & 1) != 0) << "bit " << bit << " of " << word;
   }
   for (int page = 0; page < pages.PageCount(); ++page) pages.Save(page, QStringLiteral("page-%1.png").arg(page + 1));
 }
