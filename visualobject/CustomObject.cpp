@@ -42,10 +42,12 @@ bool IsSettingsKey(const std::string& key) { return key.compare(0, 8, "Settings"
 
 }  // namespace
 
-// The three interface objects: an operation table and the way back to the host.
-class CCustomObject::HostV2 : public IComponentHostV2 {
+// The three interface objects: an operation table and the way back to the host. Version 3.2
+// extends the table of 2.2, so both forward its four operations the same way.
+template <typename Interface>
+class ForwardV2 : public Interface {
  public:
-  explicit HostV2(CCustomObject* owner) : m_owner(owner) {}
+  explicit ForwardV2(CCustomObject* owner) : m_owner(owner) {}
   void SetProperty(int32_t iProp, const std::vector<int32_t>& values) override { m_owner->SetProperty(iProp, values); }
   void GetProperty(int32_t iProp) override { m_owner->GetProperty(iProp); }
   int32_t QueryState(int32_t iProp, std::vector<int32_t>& result) override {
@@ -53,25 +55,21 @@ class CCustomObject::HostV2 : public IComponentHostV2 {
   }
   std::string GetParameter(const std::string& key) override { return m_owner->GetParameter(key); }
 
- private:
+ protected:
   CCustomObject* m_owner;
 };
 
-class CCustomObject::HostV3 : public IComponentHostV3 {
+class CCustomObject::HostV2 : public ForwardV2<IComponentHostV2> {
  public:
-  explicit HostV3(CCustomObject* owner) : m_owner(owner) {}
-  void SetProperty(int32_t iProp, const std::vector<int32_t>& values) override { m_owner->SetProperty(iProp, values); }
-  void GetProperty(int32_t iProp) override { m_owner->GetProperty(iProp); }
-  int32_t QueryState(int32_t iProp, std::vector<int32_t>& result) override {
-    return m_owner->QueryState(iProp, result);
-  }
-  std::string GetParameter(const std::string& key) override { return m_owner->GetParameter(key); }
+  using ForwardV2::ForwardV2;
+};
+
+class CCustomObject::HostV3 : public ForwardV2<IComponentHostV3> {
+ public:
+  using ForwardV2::ForwardV2;
   int32_t SetParameter(const std::string& key, const std::string& value) override {
     return m_owner->SetParameter(key, value);
   }
-
- private:
-  CCustomObject* m_owner;
 };
 
 class CCustomObject::Host : public IComponentHost {
