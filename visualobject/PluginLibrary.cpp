@@ -110,6 +110,10 @@ std::string CPluginLibrary::Distrust(const std::string& path) {
 CPluginLibrary::~CPluginLibrary() { Unload(); }
 
 bool CPluginLibrary::Load(const std::string& name) {
+  if (name.empty()) {
+    faultlog::PlainLine("Plug-in object without a \"plugin\" element: nothing to load");
+    return false;
+  }
   const std::vector<std::string> folders = ProgramPluginFolders();
   std::error_code error;
   const std::string workFolder = fs::current_path(error).string();
