@@ -46,9 +46,15 @@ FlashLoader::FlashLoader(DataChannel* channel, const FirmwareDescription& descri
       m_supported(supported),
       m_bDescending(descending) {}
 
-FlashLoader::~FlashLoader() {
+FlashLoader::~FlashLoader() { JoinWorker(); }
+
+void FlashLoader::JoinWorker() {
   m_bStopRequest = true;
-  m_bAbort = true;
+  {
+    // Under the lock, so that a worker about to sleep in `Pause` cannot miss it.
+    std::lock_guard lock(m_finishMutex);
+    m_bAbort = true;
+  }
   m_finishCv.notify_all();
   if (m_worker.joinable()) {
     if (m_pChannel != nullptr) m_pChannel->Interrupt();
@@ -60,6 +66,7 @@ FlashLoader::~FlashLoader() {
 // Image
 
 bool FlashLoader::OpenImage(const std::string& path) {
+  if (WorkerRunning()) return false;
   const bool read = ReadImage(
       path, m_image, [this](std::uint8_t type, const LoaderMessage& record) { return AcceptRecordType(type, record); },
       m_pNotifier);

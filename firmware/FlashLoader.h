@@ -9,6 +9,10 @@
 //
 // Threads: the GUI thread calls `OpenImage`, `Start`, `Stop` and the accessors; the worker
 // runs `Run`. Flags and numbers are atomics, the status lines are copied under a lock.
+//
+// The worker calls the object's virtual functions, so it must end before any part of the
+// object is destroyed: the destructor of every class derived from FlashLoader begins with
+// `JoinWorker()`. (The most derived one does the work; the others find the worker gone.)
 #pragma once
 
 #include <atomic>
@@ -70,7 +74,8 @@ class FlashLoader {
   FlashLoader(const FlashLoader&) = delete;
   FlashLoader& operator=(const FlashLoader&) = delete;
 
-  // Reads the image file for this boot loader (GUI thread, before `Start`).
+  // Reads the image file for this boot loader (GUI thread). False, with the image left as it
+  // is, while the worker of an update runs: it reads the image.
   virtual bool OpenImage(const std::string& path);
   // A record type other than 0x00 and 0x04 met while reading.
   virtual bool AcceptRecordType(std::uint8_t type, const LoaderMessage& record);
@@ -139,6 +144,11 @@ class FlashLoader {
   std::uint64_t SectorBase(int sector) const;
   // Sleeps `ms` unless the loader is being destroyed.
   void Pause(int ms);
+  // True from `Start` until the worker has finished its last step.
+  bool WorkerRunning() const { return m_worker.joinable() && !m_bFinished.load(); }
+  // Ends the worker at once (every wait is cut short) and waits for it. The first statement
+  // of every destructor in the hierarchy.
+  void JoinWorker();
 
   DataChannel* m_pChannel;
   FirmwareDescription m_description;
@@ -195,6 +205,7 @@ class FlashLoaderIhst : public FlashLoader {
  public:
   // Throws "not for me =)" unless `description` names "FU$-IHST" 1.01.
   FlashLoaderIhst(DataChannel* channel, const FirmwareDescription& description);
+  ~FlashLoaderIhst() override;
 
  protected:
   FlashLoaderIhst(DataChannel* channel, const FirmwareDescription& description, Version supported, bool descending);
@@ -205,6 +216,7 @@ class FlashLoaderIhex : public FlashLoaderIhst {
  public:
   // Throws "not for me =)" unless `description` names "FU$-IHEX" 1.00.
   FlashLoaderIhex(DataChannel* channel, const FirmwareDescription& description);
+  ~FlashLoaderIhex() override;
 
  protected:
   FlashLoaderIhex(DataChannel* channel, const FirmwareDescription& description, Version supported);
@@ -218,6 +230,7 @@ class FlashLoaderIhex2 : public FlashLoaderIhex {
  public:
   // Throws "not for me =)" unless `description` names "FU$-IHEX" 2.00.
   FlashLoaderIhex2(DataChannel* channel, const FirmwareDescription& description);
+  ~FlashLoaderIhex2() override;
 
   bool OpenImage(const std::string& path) override;
   bool AcceptRecordType(std::uint8_t type, const LoaderMessage& record) override;

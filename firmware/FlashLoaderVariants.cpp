@@ -27,6 +27,8 @@ FlashLoaderIhst::FlashLoaderIhst(DataChannel* channel, const FirmwareDescription
                                  bool descending)
     : FlashLoader(channel, description, supported, descending) {}
 
+FlashLoaderIhst::~FlashLoaderIhst() { JoinWorker(); }
+
 LoaderMessage FlashLoaderIhst::FlashRequestFor(int sector, std::uint16_t crc) const {
   if (sector != 0) return FlashLoader::FlashRequestFor(sector, crc);
   const std::uint8_t data[2] = {static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)};
@@ -43,6 +45,8 @@ FlashLoaderIhex::FlashLoaderIhex(DataChannel* channel, const FirmwareDescription
 FlashLoaderIhex::FlashLoaderIhex(DataChannel* channel, const FirmwareDescription& description, Version supported)
     : FlashLoaderIhst(channel, description, supported, false) {}
 
+FlashLoaderIhex::~FlashLoaderIhex() { JoinWorker(); }
+
 LoaderMessage FlashLoaderIhex::FlashRequestFor(int sector, std::uint16_t crc) const {
   return FlashLoader::FlashRequestFor(sector, crc);
 }
@@ -55,7 +59,10 @@ FlashLoaderIhex2::FlashLoaderIhex2(DataChannel* channel, const FirmwareDescripti
   m_image.maxDataPerMessage = 254;  // one byte of each data message is the sequence byte
 }
 
+FlashLoaderIhex2::~FlashLoaderIhex2() { JoinWorker(); }
+
 bool FlashLoaderIhex2::OpenImage(const std::string& path) {
+  if (WorkerRunning()) return false;
   std::string hexPath;
   std::int32_t identity1 = 0, identity2 = 0;
   if (!SplitHeaderedImage(path, identity1, identity2, hexPath)) return false;

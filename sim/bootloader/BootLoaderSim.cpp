@@ -377,8 +377,7 @@ void BootLoaderSim::Handle(const std::vector<std::uint8_t>& message) {
       if (count != 2) return AnswerError(type, 2);
       if (const std::uint8_t code = InjectedError(BootStep::FlashRequest)) return AnswerError(type, code);
       Answer(type, address, data);
-      std::uint16_t crc = 0;
-      for (const Piece& piece : m_segment) crc = BootCrc(piece.bytes.data(), piece.bytes.size(), crc);
+      const std::uint16_t crc = SegmentCrc();
       const std::uint16_t wanted = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
       if (const std::uint8_t code = InjectedError(BootStep::FlashDone)) {
         Schedule(m_options.programMs, kFlashDone | kError, code);
@@ -422,6 +421,31 @@ void BootLoaderSim::Handle(const std::vector<std::uint8_t>& message) {
     default:
       return;  // not a request of this boot loader: no answer
   }
+}
+
+std::uint16_t BootLoaderSim::SegmentCrc() const {
+  std::uint16_t crc = 0;
+  if (m_options.variant != BootVariant::Ihex2) {
+    for (const Piece& piece : m_segment) crc = BootCrc(piece.bytes.data(), piece.bytes.size(), crc);
+    return crc;
+  }
+  if (m_segment.empty()) return crc;
+  std::uint64_t first = ~0ull, end = 0;
+  for (const Piece& piece : m_segment) {
+    first = std::min(first, piece.address);
+    end = std::max(end, piece.address + piece.bytes.size());
+  }
+  // What the sector holds once programmed: later data for an address replaces earlier data.
+  std::vector<std::uint8_t> content(static_cast<std::size_t>(end - first));
+  std::vector<bool> written(content.size(), false);
+  for (const Piece& piece : m_segment)
+    for (std::size_t i = 0; i < piece.bytes.size(); ++i) {
+      content[piece.address - first + i] = piece.bytes[i];
+      written[piece.address - first + i] = true;
+    }
+  for (std::size_t i = 0; i < content.size(); ++i)
+    if (written[i]) crc = BootCrc(&content[i], 1, crc);
+  return crc;
 }
 
 void BootLoaderSim::Answer(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {

@@ -7,8 +7,14 @@
 //                    (0x62 for sector 0), flash done
 //   "FU$-IHEX" 1.00  as above plus extended addresses and segment ready after segment start
 //   "FU$-IHEX" 2.00  as 1.00 plus identity, memory map and a sequence byte in data messages
-// A flash request carries the CRC-16/ARC of the sector's data; the boot loader checks it
-// against the data it received and reports error 6 on flash done when they differ.
+// A flash request carries the CRC-16/ARC of the sector's data; the boot loader checks it and
+// reports error 6 on flash done when they differ. What it checks depends on who made the CRC:
+//   1.x   the host computes it over the data of the messages it sent, in the order sent, so
+//         the boot loader checks the data it received, in order, repeats included;
+//   2.00  the CRC comes from the image file, made from the firmware before any host cut it
+//         into messages, so the boot loader checks what the sector holds once programmed:
+//         every address it received, in address order, with its last value. A word the host
+//         sends twice (the LPC ARM vector checksum at 0x14) then counts once.
 //
 // Faults for tests: answers dropped or sent with a bad CRC (drawn from a seed, so a run
 // repeats), error answers at chosen steps, data acknowledgements that do not match, and a
@@ -144,6 +150,8 @@ class BootLoaderSim {
   // The code of an injected error for this occurrence of `step`, or 0.
   std::uint8_t InjectedError(BootStep step);
   bool Inside(std::uint64_t address, std::size_t length) const;
+  // The CRC the flash request is checked against (see the top of this file).
+  std::uint16_t SegmentCrc() const;
 
   int m_fd;
   BootLoaderOptions m_options;

@@ -76,6 +76,15 @@ inline Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
   return bytes;
 }
 
+// `binary` as an LPC ARM build leaves it: the word at 0x14 makes the 8 vector words sum to 0.
+inline Bytes WithVectorChecksum(Bytes b) {
+  std::uint32_t sum = 0;
+  for (std::size_t at = 0; at < 0x20; at += 4)
+    if (at != 0x14) sum += b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+  for (int i = 0; i < 4; ++i) b[0x14 + i] = static_cast<std::uint8_t>((0u - sum) >> (8 * i));
+  return b;
+}
+
 // objcopy from binutils, found on PATH at run time; empty when there is none.
 inline std::string FindObjcopy() {
   const char* path = std::getenv("PATH");

@@ -488,7 +488,8 @@ TEST(Loader, NoAnswerToThePingMeansNoDevice) {
   EXPECT_EQ(std::count(log.begin(), log.end(), "Stop record -> timeout"), 4);
 }
 
-// The device never reports the flash done: Stop gives up after 5 s, the worker goes on.
+// The device never reports the flash done: Stop gives up after 5 s, the worker goes on, and
+// as it still reads the image, opening another one is refused.
 TEST(Loader, StopDuringTheFlashWaitFails) {
   LoaderLine line;
   BootLoaderOptions options = SimOptions(kIhex, kIhex.map);
@@ -500,6 +501,7 @@ TEST(Loader, StopDuringTheFlashWaitFails) {
   EXPECT_TRUE(loader->Stop());  // nothing started yet
   WriteFile("one.hex", HexLine(0, 0, {1, 2, 3}) + "\n");
   ASSERT_TRUE(loader->OpenImage("one.hex"));
+  const FirmwareImage image = loader->Image();
   line.RunSim();
   ASSERT_TRUE(loader->Start());
   const double until = NowMilliseconds() + 5000;
@@ -515,6 +517,9 @@ TEST(Loader, StopDuringTheFlashWaitFails) {
   EXPECT_THAT(notifier.texts, testing::ElementsAre("Correct stop failed"));
   EXPECT_FALSE(loader->Finished());
   EXPECT_FALSE(loader->Start());  // the old worker still owns the line
+  WriteFile("other.hex", HexLine(0, 0x2000, {4, 5}) + "\n");
+  EXPECT_FALSE(loader->OpenImage("other.hex"));
+  EXPECT_TRUE(loader->Image() == image);
   // Destroying the loader ends its worker's wait at once.
   const double destroy = NowMilliseconds();
   loader.reset();
@@ -539,6 +544,30 @@ TEST(Loader, StartingAgainRunsAFreshUpdate) {
   EXPECT_EQ(Control(second).front(), (Exchange{0x70, 0}));
   EXPECT_EQ(second.Counters().sectorsProgrammed, 2);
   EXPECT_DOUBLE_EQ(loader->OverallProgress(), 100.0);
+}
+
+// The worker calls the loader's virtual functions for every message: destroying a loader in
+// the middle of the data ends the worker before any part of the object goes (a
+// ThreadSanitizer build reports the object's type changing under the worker otherwise), and
+// nothing reaches the line afterwards.
+TEST(Loader, DestroyingARunningLoaderEndsItsWorkerFirst) {
+  LoaderLine line;
+  auto& sim = line.MakeSim(SimOptions(kIhex2, kIhex2.map));
+  std::vector<std::string> records;
+  for (std::uint16_t at = 0; at < 0x1000; at += 16) records.push_back(HexLine(0, at, Bytes(16, 0x5A)));
+  auto loader = CreateFlashLoader(line.channel.get(), Description(kIhex2.name, kIhex2.version, kIhex2.map));
+  ASSERT_TRUE(loader->OpenImage(WriteImage(kIhex2, Join(records), Bytes(0x1000, 0x5A), 0, sim)));
+  line.RunSim();
+  ASSERT_TRUE(loader->Start());
+  const double until = NowMilliseconds() + 20000;
+  while (loader->SectorProgress() <= 0 && NowMilliseconds() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GT(loader->SectorProgress(), 0);
+  loader.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // what was written arrives
+  const long requests = sim.Counters().requests;
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(sim.Counters().requests, requests);
 }
 
 }  // namespace

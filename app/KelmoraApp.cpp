@@ -1,0 +1,139 @@
+#include "app/KelmoraApp.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <algorithm>
+#include <memory>
+#include <cstdio>
+#include <iostream>
+
+#include "app/AboutDlg.h"
+#include "app/KelmoraDlg.h"
+#include "comm/FaultLog.h"
+#include "comm/TimedLog.h"
+#include "widgets/SplashScreen.h"
+
+namespace kelmora {
+
+bool WriteEndLog(const char* text) {
+  std::FILE* file = std::fopen(kEndLog, "w");
+  if (file == nullptr) return false;
+  const bool written = std::fputs(text, file) >= 0;
+  return std::fclose(file) == 0 && written;
+}
+
+bool ParseAppOptions(const std::vector<std::string>& arguments, AppOptions& options, std::string& error) {
+  // Qt's own options with the value that follows them.
+  static const std::vector<std::string> qtWithValue{"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+                                                    "-qwindowgeometry", "-qwindowtitle", "-qwindowicon", "-style",
+                                                    "-stylesheet", "-display", "-geometry", "-title", "-name"};
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    if (a == "--help" || a == "-h") {
+      options.help = true;
+    } else if (a == "--version") {
+      options.version = true;
+    } else if (a == "--auto-connect") {
+      options.autoConnect = true;
+    } else if (std::find(qtWithValue.begin(), qtWithValue.end(), a) != qtWithValue.end()) {
+      ++i;
+    } else if (a.rfind("--", 0) == 0 || a.rfind("-", 0) != 0) {
+      error = "unknown option '" + a + "'";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string AppHelpText() {
+  return R"(Usage: kelmora [--auto-connect] [--version] [--help]
+
+Kelmora connects to one Modbus RTU device over a COM port or an FTDI adapter, identifies it,
+picks its profile from ./profiles and shows its values live.
+
+  --auto-connect  finish the setup wizard by itself when the device is identified and a
+                  profile matches it (the wizard still shows when anything needs a choice)
+  --version       print the version and exit
+  --help          this text
+
+Files in the working folder: profiles/ (read), faults.log, end.log, WorkThread.log, Packs/.
+Settings: ~/.config/Kelmora/kelmora.conf. COM numbers: see the README ("COM ports").
+)";
+}
+
+namespace {
+
+int g_signalFds[2] = {-1, -1};
+
+void OnTerminate(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(g_signalFds[0], &byte, 1);
+}
+
+// SIGTERM (a session ending, `kill`) and SIGINT (Ctrl+C in the shell that started it) close the
+// main window the normal way: the server stops, the objects shut down and "end.log" says "1".
+void CloseOnTerminate(QDialog* dialog) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0) return;
+  auto* notifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, dialog);
+  QObject::connect(notifier, &QSocketNotifier::activated, dialog, [dialog] {
+    char byte = 0;
+    [[maybe_unused]] const ssize_t got = ::read(g_signalFds[1], &byte, 1);
+    faultlog::PlainLine("Closing on a termination signal");
+    // A wizard or message still open is closed first, so the main window's end is reached.
+    if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget()); modal != nullptr && modal != dialog)
+      modal->reject();
+    dialog->reject();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+int RunKelmora(int argc, char** argv) {
+  // The worker log opens before anything else runs, as a static of the process.
+  WorkerLog();
+  AppOptions options;
+  std::string error;
+  if (!ParseAppOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::cerr << "kelmora: " << error << "\nTry 'kelmora --help'.\n";
+    return 2;
+  }
+  if (options.help) {
+    std::cout << AppHelpText();
+    return 0;
+  }
+  if (options.version) {
+    std::cout << CAboutDlg::ProductLine().toStdString() << "\n";
+    return 0;
+  }
+
+  faultlog::Truncate();
+  QApplication application(argc, argv);
+  QCoreApplication::setOrganizationName(QStringLiteral("Kelmora"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(KELMORA_VERSION));
+
+  CSplashScreen splash;
+  splash.View()->SetVersionText();
+  splash.ShowCentered();
+  const char* loading = "Загрузка системных библиотек...";
+  splash.SetStatusText(QString::fromUtf8(loading));
+  faultlog::PlainLine(loading);
+  WriteEndLog("0");
+  auto dialog = std::make_unique<CMonitorDlg>(&splash);
+  dialog->SetAutoConnect(options.autoConnect);
+  CloseOnTerminate(dialog.get());
+  dialog->exec();
+  WriteEndLog("1");
+  dialog.reset();
+  return 0;
+}
+
+}  // namespace kelmora

@@ -1,0 +1,157 @@
+#include "app/KelmoraDlg.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+
+#include "app/AboutDlg.h"
+#include "app/AppTemplates.h"
+#include "app/FirmwareWizard.h"
+#include "app/MonitorPages.h"
+#include "app/SetupDialog.h"
+#include "app/SpecialDialog.h"
+#include "app/Status.h"
+#include "comm/Connection.h"
+#include "comm/FaultLog.h"
+#include "widgets/SplashScreen.h"
+#include "widgets/StaticLogo.h"
+#include "widgets/TabCtrl.h"
+
+using namespace templates::monitor;
+
+const char* const CMonitorDlg::kAboutText = "&About Kelmora...";
+
+CMonitorDlg::CMonitorDlg(CSplashScreen* splash, QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint), m_pSplash(splash) {
+  BuildDialog(templates::MonitorDialog(), this);
+  connect(control<QPushButton>(this, kLoad), &QPushButton::clicked, this, &CMonitorDlg::OnLoad);
+  connect(control<QPushButton>(this, kSave), &QPushButton::clicked, this, &CMonitorDlg::OnSave);
+  connect(control<QPushButton>(this, kFirmware), &QPushButton::clicked, this, &CMonitorDlg::OnFirmware);
+  for (int id : {kLoad, kSave, kFirmware}) control<QPushButton>(this, id)->setAutoDefault(false);
+}
+
+CMonitorDlg::~CMonitorDlg() { Close(); }
+
+int CMonitorDlg::exec() {
+  if (!OnInitDialog()) return result();
+  return QDialog::exec();
+}
+
+bool CMonitorDlg::OnInitDialog() {
+  ShowStartupStatus(m_pSplash, "Создание диалога...");
+  m_pAbout = new QAction(QString::fromLatin1(kAboutText), this);
+  m_pAbout->setData(kAboutCommand);
+  m_pAbout->setShortcut(QKeySequence::HelpContents);
+  m_pAbout->setShortcutContext(Qt::WindowShortcut);
+  connect(m_pAbout, &QAction::triggered, this, &CMonitorDlg::ShowAbout);
+  addAction(m_pAbout);
+  const QImage logo = CStaticLogo::ResourceImage(CStaticLogo::kLogoResource);
+  if (!logo.isNull()) setWindowIcon(QIcon(QPixmap::fromImage(logo)));
+
+  m_sdialog = std::make_unique<CSetupDialog>(m_pSplash);
+  emit WizardStarting(m_sdialog.get());
+  const int answer = m_bAutoConnect ? m_sdialog->ExecAutoFinish() : m_sdialog->exec();
+  if (answer != QDialog::Accepted) {
+    m_sdialog.reset();  // deletes the wizard's connection
+    if (m_pSplash) m_pSplash->hide();
+    setResult(QDialog::Rejected);
+    return false;
+  }
+
+  if (m_pSplash) m_pSplash->ShowCentered();
+  ShowStartupStatus(m_pSplash, "Создание сервера представления...");
+  m_pConnection = m_sdialog->TakeConnection();
+  m_modbusDev.SetProtocol(m_pConnection ? m_pConnection->Protocol() : nullptr);
+  try {
+    m_dvRepresentationServer = std::make_unique<CDeviceView>(m_sdialog->ReturnProfile(), &m_modbusDev);
+  } catch (...) {
+    KELMORA_EXCEPTION("m_dvRepresentationServer = new CDeviceView(m_sdialog.ReturnProfile(), m_modbusDev)");
+  }
+  try {
+    if (m_dvRepresentationServer) m_dvRepresentationServer->Create(this, 1300);
+  } catch (...) {
+    KELMORA_EXCEPTION("m_dvRepresentationServer->Create(this, 1300)");
+  }
+  m_profile = m_sdialog->ReturnProfile();
+  m_bProfileMatched = m_sdialog->ProfileMatched();
+
+  SetInfo(kName, m_profile.identity.name);
+  SetInfo(kVersion, m_profile.identity.version.Format());
+  SetInfo(kProgram, m_profile.identity.programVersion.Format());
+
+  m_pPages = std::make_unique<CMonitorPages>(this, control<CTabCtrl>(this, kTabs));
+  m_pPages->Build(m_dvRepresentationServer.get(), m_pConnection ? m_pConnection->Channel() : nullptr, m_pSplash);
+  m_sdialog.reset();
+  return true;
+}
+
+void CMonitorDlg::SetInfo(int id, const std::string& text) {
+  if (auto* label = control<QLabel>(this, id)) label->setText(QString::fromStdString(text));
+}
+
+void CMonitorDlg::OnLoad() { RunFlashCommand(false); }
+void CMonitorDlg::OnSave() { RunFlashCommand(true); }
+
+void CMonitorDlg::RunFlashCommand(bool save) {
+  if (!m_dvRepresentationServer || m_bClosed) return;
+  m_hFlashHandle = save ? m_dvRepresentationServer->RequestFlashSave() : m_dvRepresentationServer->RequestFlashLoad();
+  RunLongQuery(m_hFlashHandle);
+  // Show what the device holds now: every object that is not busy reads its value again.
+  if (m_pPages)
+    for (const auto& object : m_pPages->Objects()) object->InstantQuery(false);
+}
+
+void CMonitorDlg::RunLongQuery(const QueryHandle& handle) {
+  CSpecialDialog wait(m_dvRepresentationServer.get(), handle, this);
+  wait.exec();
+}
+
+void CMonitorDlg::OnFirmware() {
+  if (m_bClosed || !m_pConnection) return;
+  RunFirmwareUpdate(this, m_pConnection->Channel(), m_profile, m_bProfileMatched, m_dvRepresentationServer.get());
+}
+
+void CMonitorDlg::ShowAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+void CMonitorDlg::OnQueueReadout(quint32 w) {
+  if (auto* readout = control<QLabel>(this, kQueueReadout))
+    readout->setText(QString::asprintf(" qc = %d, cur = %d", static_cast<int>(w >> 16),
+                                       static_cast<int>(static_cast<qint16>(w & 0xFFFF))));
+}
+
+void CMonitorDlg::contextMenuEvent(QContextMenuEvent* event) {
+  if (m_pAbout == nullptr) return;
+  QMenu menu(this);
+  menu.addAction(m_pAbout);
+  menu.exec(event->globalPos());
+}
+
+void CMonitorDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CMonitorDlg::done(int result) {
+  Close();
+  QDialog::done(result);
+}
+
+void CMonitorDlg::Close() {
+  if (m_bClosed) return;
+  m_bClosed = true;
+  // The server stops first, so no object's request is answered after the objects went away.
+  if (m_pPages) {
+    m_pPages->Shutdown();
+  } else if (m_dvRepresentationServer) {
+    m_dvRepresentationServer->Shutdown();
+  }
+}

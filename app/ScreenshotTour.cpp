@@ -1,0 +1,245 @@
+// kelmora-screenshots: a guided run of the program that saves a picture of each window a new
+// user meets: the splash, both pages of the setup wizard, every page of the main window, the
+// long-query dialog over it, About, and the firmware wizard before and during an update.
+//
+// It runs the real windows against a real line: start it in a working folder whose profiles
+// and COM 9 link lead to kelmora-sim (`./run screenshots` sets that up under xvfb-run). Where a
+// person would click, it clicks; where a person would wait, it waits for what they wait for.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+#include "app/AboutDlg.h"
+#include "app/AppTemplates.h"
+#include "app/FirmwareWizard.h"
+#include "app/KelmoraDlg.h"
+#include "app/Messages.h"
+#include "app/MonitorPages.h"
+#include "app/SetupDialog.h"
+#include "app/SpecialDialog.h"
+#include "comm/Connection.h"
+#include "firmware/LoaderMessage.h"
+#include "widgets/GradientProgressCtrl.h"
+#include "widgets/SplashScreen.h"
+#include "widgets/TabCtrl.h"
+
+namespace {
+
+QString g_folder;
+int g_failures = 0;
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+void Spin(int ms) { WaitFor([] { return false; }, ms); }
+
+// Saves `window` as it looks now, with `overlay` (a dialog over it) drawn where it stands.
+void Capture(QWidget* window, const QString& name, QWidget* overlay = nullptr) {
+  QPixmap picture = window->grab();
+  if (overlay != nullptr) {
+    QPainter painter(&picture);
+    const QPoint at = overlay->mapToGlobal(QPoint(0, 0)) - window->mapToGlobal(QPoint(0, 0));
+    painter.drawPixmap(at, overlay->grab());
+    painter.setPen(QColor(0x60, 0x60, 0x60));
+    painter.drawRect(QRect(at, overlay->size()).adjusted(-1, -1, 0, 0));
+  }
+  const QString path = g_folder + QLatin1Char('/') + name;
+  if (picture.save(path)) {
+    std::printf("%s\n", qPrintable(path));
+  } else {
+    std::fprintf(stderr, "kelmora-screenshots: cannot write %s\n", qPrintable(path));
+    ++g_failures;
+  }
+}
+
+void Fail(const char* what) {
+  std::fprintf(stderr, "kelmora-screenshots: %s\n", what);
+  ++g_failures;
+}
+
+void Click(QWidget* parent, int id) {
+  if (auto* button = control<QPushButton>(parent, id)) button->click();
+}
+
+// Runs `act` once a modal dialog of type T is up (from inside its modal loop).
+template <typename T>
+void WhenModal(std::function<void(T*)> act) {
+  QTimer::singleShot(10, [act] {
+    if (auto* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      act(modal);
+    } else {
+      WhenModal<T>(act);
+    }
+  });
+}
+
+// An image as a release build of the device's firmware comes: `bytes` bytes from address 0
+// whose LPC ARM vector table carries its checksum, as Intel HEX, and for a boot loader that
+// checks images ("FU$-IHEX" 2.00) the identity header and a checksum record per sector.
+bool WriteImage(const QString& path, const FirmwareDescription& firmware, const QString& identity, int bytes) {
+  std::vector<std::uint8_t> image(static_cast<size_t>(bytes));
+  std::uint32_t seed = 4120;
+  for (auto& byte : image) byte = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  std::uint32_t sum = 0;
+  for (int at = 0; at < 0x20; at += 4)
+    if (at != 0x14) sum += image[at] | image[at + 1] << 8 | image[at + 2] << 16 | std::uint32_t{image[at + 3]} << 24;
+  for (int i = 0; i < 4; ++i) image[0x14 + i] = static_cast<std::uint8_t>((0u - sum) >> (8 * i));
+
+  auto record = [](std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
+    std::uint8_t check = static_cast<std::uint8_t>(data.size() + (address >> 8) + address + type);
+    QString line = QString::asprintf(":%02X%04X%02X", static_cast<unsigned>(data.size()), address, type);
+    for (std::uint8_t byte : data) {
+      line += QString::asprintf("%02X", byte);
+      check = static_cast<std::uint8_t>(check + byte);
+    }
+    return line + QString::asprintf("%02X\n", static_cast<std::uint8_t>(-check) & 0xFF);
+  };
+  QString text;
+  const bool checked = firmware.version == Version{2, 0};
+  if (checked) text += identity.section(',', 0, 0) + "\n" + identity.section(',', 1, 1) + "\n";
+  for (size_t at = 0; at < image.size(); at += 16) {
+    if (at % 0x10000 == 0 && at > 0)
+      text += record(0x04, 0, {static_cast<std::uint8_t>(at >> 24), static_cast<std::uint8_t>(at >> 16)});
+    const size_t end = std::min(image.size(), at + 16);
+    text += record(0x00, static_cast<std::uint16_t>(at), std::vector<std::uint8_t>(image.begin() + at, image.begin() + end));
+  }
+  if (checked) {
+    for (const MemorySector& sector : firmware.memoryMap.Sectors()) {
+      if (sector.start >= image.size()) continue;
+      const size_t end = std::min<size_t>(image.size(), sector.end);
+      const std::uint16_t crc = Crc16Arc(image.data() + sector.start, end - sector.start);
+      text += record(0x6A, static_cast<std::uint16_t>(sector.start),
+                     {static_cast<std::uint8_t>(sector.start >> 24), static_cast<std::uint8_t>(sector.start >> 16),
+                      static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
+    }
+  }
+  text += ":00000001FF\n";
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text.toLatin1()) == text.size();
+}
+
+void TourWizard(CSetupDialog* wizard) {
+  using namespace templates::setup;
+  if (!WaitFor([wizard] { return wizard->isVisible(); }, 10000)) return Fail("the setup wizard did not show");
+  Spin(200);
+  Capture(wizard, "setup-wizard.png");
+  Click(wizard, kBack);
+  Spin(200);
+  Capture(wizard, "setup-wizard-serial.png");
+  Click(wizard, kNext);  // detects the device again
+  Spin(200);
+  Click(wizard, kFinish);
+}
+
+void TourFirmware(CLoaderSheet* sheet, const QString& image, bool& complete) {
+  using namespace templates;
+  if (auto* path = control<QLineEdit>(sheet, loaderfile::kPath)) path->setText(image);
+  Spin(200);
+  Capture(sheet, "firmware-wizard-file.png");
+  Click(sheet, loadersheet::kNext);
+  auto* overall = control<CGradientProgressCtrl>(sheet, loaderprocess::kOverallBar);
+  if (overall == nullptr || !WaitFor([overall] { return overall->GetPos() >= 540; }, 120000)) {
+    Fail("the firmware update made no progress");
+  } else {
+    Capture(sheet, "firmware-wizard-progress.png");
+  }
+  if (!WaitFor([&complete] { return complete; }, 300000)) Fail("the firmware update did not complete");
+  sheet->reject();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QCoreApplication::setOrganizationName(QStringLiteral("Kelmora"));
+  const QStringList arguments = QCoreApplication::arguments();
+  if (arguments.size() != 3) {
+    std::fprintf(stderr, "Usage: kelmora-screenshots OUTPUT_FOLDER BOOT_LOADER_IDENTITY (as kelmora-sim --identity A,B)\n");
+    return 2;
+  }
+  g_folder = arguments[1];
+  const QString identity = arguments[2];
+  const QString image = QDir::current().absoluteFilePath(QStringLiteral("firmware.hex"));
+  QDir().mkpath(g_folder);
+  appmsg::SetSink([](QWidget*, const appmsg::Box& box) {
+    std::fprintf(stderr, "kelmora-screenshots: message \"%s\"\n", qPrintable(box.text));
+    ++g_failures;
+  });
+
+  CSplashScreen splash;
+  splash.View()->SetVersionText();
+  splash.ShowCentered();
+  splash.SetStatusText(QString::fromUtf8("Загрузка системных библиотек..."));
+  Spin(100);
+  Capture(&splash, "splash.png");
+
+  CMonitorDlg dialog(&splash);
+  QObject::connect(&dialog, &CMonitorDlg::WizardStarting, [](CSetupDialog* wizard) {
+    QTimer::singleShot(0, wizard, [wizard] { TourWizard(wizard); });
+  });
+  if (!dialog.OnInitDialog()) {
+    Fail("the setup wizard was cancelled");
+    return 1;
+  }
+  dialog.show();
+  const auto& objects = dialog.Pages()->Objects();
+  if (!WaitFor(
+          [&objects] {
+            for (const auto& object : objects)
+              if (object->KeyWord() != "custom" && object->Led()->GetState() != CVisualObject::LedUpdated) return false;
+            return true;
+          },
+          30000))
+    Fail("not every value was read within 30 s");
+  Spin(6000);  // the charts gather a few seconds of points
+  auto* tabs = control<CTabCtrl>(&dialog, templates::monitor::kTabs);
+  for (int page = 0; page < dialog.Pages()->Pages().PageCount(); ++page) {
+    tabs->SetCurSel(page);
+    Spin(600);
+    Capture(&dialog, QStringLiteral("main-page-%1.png").arg(page + 1));
+  }
+  tabs->SetCurSel(0);
+
+  WhenModal<CSpecialDialog>([&dialog](CSpecialDialog* wait) {
+    Spin(700);
+    Capture(&dialog, "long-query.png", wait);
+  });
+  dialog.OnSave();
+
+  WhenModal<CAboutDlg>([](CAboutDlg* about) {
+    Spin(200);
+    Capture(about, "about.png");
+    about->accept();
+  });
+  dialog.ShowAbout();
+
+  if (!WriteImage(image, dialog.Profile().firmware, identity, 96 * 1024)) Fail("cannot write the firmware image");
+  bool complete = false;
+  WhenModal<CLoaderSheet>([&image, &complete](CLoaderSheet* sheet) { TourFirmware(sheet, image, complete); });
+  RunFirmwareUpdate(&dialog, dialog.Connection()->Channel(), dialog.Profile(), dialog.ProfileMatched(), dialog.Server(),
+                    [&complete](QWidget*, QMessageBox::Icon icon, const QString&, const QString& text) {
+                      std::printf("%s\n", qPrintable(text));
+                      if (icon == QMessageBox::Information && text.startsWith("COMPLETE")) {
+                        complete = true;
+                      } else {
+                        ++g_failures;
+                      }
+                    });
+  dialog.done(QDialog::Accepted);
+  return g_failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,473 @@
+// The program end to end against the simulated device: the setup wizard, the main window with
+// its commands, the long-query dialog, and the start-up files of the real executable. Each
+// test runs in a working folder of its own with the demo profiles and private settings.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+
+#include "app/AboutDlg.h"
+#include "app/AppTemplates.h"
+#include "app/KelmoraApp.h"
+#include "app/KelmoraDlg.h"
+#include "app/Messages.h"
+#include "app/MonitorPages.h"
+#include "app/SetupDialog.h"
+#include "app/SetupPages.h"
+#include "app/SpecialDialog.h"
+#include "comm/Connection.h"
+#include "comm/FaultLog.h"
+#include "tests/sim/SimTestSupport.h"
+#include "tests/widgets/WidgetTestUtil.h"
+#include "widgets/AdvComboBox.h"
+#include "visualobject/ObjectTemplates.h"
+#include "widgets/TabCtrl.h"
+
+namespace fs = std::filesystem;
+using testutil::WaitFor;
+
+namespace {
+
+QString Ru(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The message boxes the windows showed, taken instead of shown.
+struct Boxes {
+  Boxes() {
+    appmsg::SetSink([this](QWidget*, const appmsg::Box& box) { shown.push_back(box); });
+  }
+  ~Boxes() { appmsg::SetSink({}); }
+  QStringList Texts() const {
+    QStringList texts;
+    for (const appmsg::Box& box : shown) texts << box.text;
+    return texts;
+  }
+  std::vector<appmsg::Box> shown;
+};
+
+// Runs `act` on the first modal dialog of type T that opens within 20 s (from the event loop,
+// so it also runs inside the modal loop of the code under test).
+template <typename T>
+void OnModal(std::function<void(T*)> act) {
+  auto* poll = new QTimer;
+  auto started = std::make_shared<QElapsedTimer>();
+  started->start();
+  QObject::connect(poll, &QTimer::timeout, [poll, act, started] {
+    if (auto* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      poll->stop();
+      poll->deleteLater();
+      act(modal);
+    } else if (started->elapsed() > 20000) {
+      poll->stop();
+      poll->deleteLater();
+    }
+  });
+  poll->start(10);
+}
+
+// A working folder with the demo profiles, settings of its own, and the rich demo device
+// served in-process on a pty that COM 9 names.
+class Workplace {
+ public:
+  explicit Workplace(double flashMs = 300) : m_rig(Device(flashMs)) {
+    m_rig.DisconnectMaster();  // the program opens the line itself
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+    fs::create_directories(m_folder.PortsFolder());
+    fs::create_symlink(m_rig.Path(), m_folder.PortsFolder() + "/com9");
+    fs::create_directories("profiles");
+    for (const auto& file : fs::directory_iterator(fs::path(simtest::RichProfile()).parent_path()))
+      fs::copy_file(file.path(), fs::path("profiles") / file.path().filename());
+  }
+
+  static void Store(const ConnectionSettings& settings) { settings.Save(kSettingsSection); }
+  uint16_t Holding(uint32_t address) {
+    uint16_t value = 0;
+    m_rig.Slave().WithDevice([&](sim::CSimDevice& d) { value = d.Image().Get(sim::Space::Holding, address); });
+    return value;
+  }
+  void SetHolding(uint32_t address, uint16_t value) {
+    m_rig.Slave().WithDevice([&](sim::CSimDevice& d) { d.Image().Set(sim::Space::Holding, address, value); });
+  }
+  void SaveToFlashInDevice() {
+    m_rig.Slave().WithDevice([](sim::CSimDevice& d) { d.SaveToFlash(); });
+  }
+  uint16_t FlashCopy(uint32_t address) {
+    uint16_t value = 0;
+    m_rig.Slave().WithDevice([&](sim::CSimDevice& d) {
+      for (const auto& [a, v] : d.Flash())
+        if (a == address) value = v;
+    });
+    return value;
+  }
+  const std::string& Line() const { return m_rig.Path(); }
+  std::string Folder() const { return m_folder.Path(); }
+  QString SettingsFolder() const { return m_settings.path(); }
+  Boxes boxes;
+
+ private:
+  static sim::CSimDevice Device(double flashMs) {
+    sim::CSimDevice device = simtest::DeviceFrom(simtest::RichProfile());
+    device.SetFlashMs(flashMs);
+    return device;
+  }
+
+  simtest::SimFolder m_folder;  // first: the working folder and the ports folder
+  QTemporaryDir m_settings;
+  simtest::SimRig m_rig;
+};
+
+// The text a label or a read-only field shows.
+QString Text(const QWidget* parent, int id) {
+  const QWidget* widget = control(parent, id);
+  return widget != nullptr ? widget->property("text").toString() : QStringLiteral("<no control %1>").arg(id);
+}
+
+QStringList ListTexts(const CSetupDialog& wizard) {
+  QStringList texts;
+  const QListWidget* list = wizard.ProfilesPage()->List();
+  for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
+  return texts;
+}
+
+void Click(const QWidget* parent, int id) {
+  auto* button = control<QPushButton>(parent, id);
+  ASSERT_NE(button, nullptr) << id;
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+using namespace templates;
+
+TEST(SetupWizard, DefaultsMeetTheSimulatorAndFinishStoresThem) {
+  Workplace place;
+  CSetupDialog wizard;
+  wizard.Open();
+  wizard.show();
+  EXPECT_EQ(Text(&wizard, setup::kHeader), Ru("Готовы к работе"));
+  EXPECT_EQ(Text(&wizard, setup::kInformation), Ru("Программа обнаружила устройство PDC-4120 2.03 и нашла профиль для них"));
+  EXPECT_TRUE(wizard.ProfilesPage()->isVisible());
+  EXPECT_FALSE(wizard.SerialPage()->isVisible());
+  EXPECT_EQ(Text(wizard.ProfilesPage(), profiles::kVersion), "2.03");
+  EXPECT_EQ(Text(wizard.ProfilesPage(), profiles::kProgram), "1.14");
+  const int selected = wizard.ProfilesPage()->Selection();
+  ASSERT_GE(selected, 0);
+  EXPECT_EQ(ListTexts(wizard)[selected], "PDC-4120 2.03");
+  EXPECT_TRUE(wizard.Button(setup::kFinish)->isDefault());
+
+  Click(&wizard, setup::kFinish);
+  EXPECT_EQ(wizard.result(), QDialog::Accepted);
+  EXPECT_TRUE(wizard.ProfileMatched());
+  EXPECT_EQ(wizard.ReturnProfile().identity.name, "PDC-4120");
+  EXPECT_NE(wizard.TakeConnection(), nullptr);
+  ConnectionSettings stored;
+  stored.Load(kSettingsSection);
+  EXPECT_EQ(stored, CSetupDialog::DefaultSettings());
+  EXPECT_TRUE(place.boxes.shown.empty());
+
+  // The opening's steps in the fault log, in their order.
+  const std::string log = testing_support::ReadTextFile(faultlog::kFileName);
+  size_t at = 0;
+  for (const char* step : {"Загружаем профили устройств...", "Создаем окна...", "Открываем порт связи...",
+                           "Определение устройства...", "Reading program version..."}) {
+    const size_t found = log.find(step, at);
+    ASSERT_NE(found, std::string::npos) << step << " after " << at << " in\n" << log;
+    at = found;
+  }
+}
+
+TEST(SetupWizard, SerialPageWhenTheStoredPortDoesNotOpen) {
+  Workplace place;
+  ConnectionSettings stored = CSetupDialog::DefaultSettings();
+  stored.serialNumber = 3;  // no such port
+  Workplace::Store(stored);
+  CSetupDialog wizard;
+  wizard.Open();
+  wizard.show();
+  EXPECT_TRUE(place.boxes.shown.empty());  // no message for stored settings
+  EXPECT_EQ(Text(&wizard, setup::kHeader), Ru("Настройки последовательного порта"));
+  EXPECT_TRUE(wizard.SerialPage()->isVisible());
+  EXPECT_TRUE(wizard.Button(setup::kNext)->isEnabled());
+  EXPECT_FALSE(wizard.Button(setup::kBack)->isEnabled());
+  EXPECT_FALSE(wizard.Button(setup::kFinish)->isEnabled());
+
+  // COM 9 is offered with the device behind it as its tooltip.
+  AdvComboBox* com = wizard.SerialPage()->ComList();
+  const int item = com->findText("COM9");
+  ASSERT_GE(item, 0);
+  EXPECT_EQ(com->itemData(item, Qt::ToolTipRole).toString().toStdString(), place.Line());
+  com->setCurrentIndex(item);
+  EXPECT_EQ(wizard.SerialPage()->Settings().serialNumber, 9);
+  EXPECT_EQ(com->toolTip().toStdString(), place.Line());
+
+  Click(&wizard, setup::kNext);
+  EXPECT_EQ(Text(&wizard, setup::kHeader), Ru("Готовы к работе"));
+  EXPECT_TRUE(wizard.ProfilesPage()->isVisible());
+
+  // Back, no port chosen, Next: the port does not open.
+  Click(&wizard, setup::kBack);
+  EXPECT_TRUE(wizard.SerialPage()->isVisible());
+  com->setCurrentIndex(-1);
+  Click(&wizard, setup::kNext);
+  ASSERT_EQ(place.boxes.shown.size(), 1u);
+  EXPECT_EQ(place.boxes.shown[0].text, Ru("Неудалось открыть порт"));
+  EXPECT_EQ(place.boxes.shown[0].icon, QMessageBox::Critical);
+  EXPECT_TRUE(wizard.SerialPage()->isVisible());
+  EXPECT_EQ(wizard.Connection(), nullptr);
+}
+
+TEST(SetupWizard, UnknownDeviceSelectsNothingAndFinishFails) {
+  Workplace place;
+  ConnectionSettings stored = CSetupDialog::DefaultSettings();
+  stored.modbusSlaveNumber = 11;  // nobody answers
+  Workplace::Store(stored);
+  CSetupDialog wizard;
+  wizard.Open();
+  wizard.show();
+  EXPECT_EQ(Text(&wizard, setup::kHeader), Ru("Настройки профиля устройства"));
+  EXPECT_EQ(Text(&wizard, setup::kInformation), Ru("Неизвестное устройство"));
+  EXPECT_EQ(Text(wizard.ProfilesPage(), profiles::kName), "Unknown");
+  EXPECT_EQ(Text(wizard.ProfilesPage(), profiles::kVersion), "0.00");
+  EXPECT_EQ(ListTexts(wizard).size(), 4);
+  EXPECT_EQ(wizard.ProfilesPage()->Selection(), -1);
+  Click(&wizard, setup::kFinish);
+  EXPECT_EQ(place.boxes.Texts(), QStringList{"Initialization failed"});
+  EXPECT_EQ(wizard.result(), QDialog::Rejected);
+}
+
+TEST(SetupWizard, TwinProfilesAreToldApartAndTheMatchStaysFound) {
+  Workplace place;
+  fs::create_directories("profiles/twin");
+  fs::copy_file("profiles/PDC-4120.xml", "profiles/twin/PDC-4120.xml");
+  CSetupDialog wizard;
+  wizard.Open();
+  const QStringList texts = ListTexts(wizard);
+  EXPECT_EQ(texts.count("PDC-4120 2.03"), 1) << texts.join(", ").toStdString();
+  EXPECT_EQ(texts.count("PDC-4120 2.03.1"), 1) << texts.join(", ").toStdString();
+  // The last profile made for the device is the one selected.
+  EXPECT_EQ(wizard.ProfilesPage()->Selection(), std::max(texts.indexOf("PDC-4120 2.03"), texts.indexOf("PDC-4120 2.03.1")));
+
+  // Picking another device's profile keeps the flag that detection set.
+  wizard.ProfilesPage()->List()->setCurrentRow(texts.indexOf("PDC-1100 1.02"));
+  Click(&wizard, setup::kFinish);
+  EXPECT_EQ(wizard.result(), QDialog::Accepted);
+  EXPECT_EQ(wizard.ReturnProfile().identity.name, "PDC-1100");
+  EXPECT_TRUE(wizard.ProfileMatched());
+}
+
+TEST(MonitorDialog, CancelInTheWizardEndsBeforeTheWindowShows) {
+  Workplace place;
+  CMonitorDlg dialog;
+  bool shown = false;
+  QObject::connect(&dialog, &CMonitorDlg::WizardStarting, [&](CSetupDialog* wizard) {
+    QTimer::singleShot(0, wizard, [wizard, &shown, &dialog] {
+      shown = dialog.isVisible();
+      wizard->reject();
+    });
+  });
+  EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+  EXPECT_FALSE(shown);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.Server(), nullptr);
+}
+
+// The main window opened on the simulator through the wizard's defaults.
+struct OpenWindow {
+  explicit OpenWindow(double flashMs = 300) : place(flashMs) {
+    dialog.SetAutoConnect(true);
+    opened = dialog.OnInitDialog();
+    dialog.show();
+  }
+  ~OpenWindow() { dialog.done(QDialog::Rejected); }
+  CVisualObject* Find(const std::string& caption) {
+    for (const auto& object : dialog.Pages()->Objects())
+      if (object->Property().caption == caption) return object.get();
+    return nullptr;
+  }
+  Workplace place;
+  CMonitorDlg dialog;
+  bool opened = false;
+};
+
+TEST(MonitorDialog, ShowsTheDeviceAndWritesToIt) {
+  OpenWindow w;
+  ASSERT_TRUE(w.opened);
+  EXPECT_EQ(Text(&w.dialog, monitor::kName), "PDC-4120");
+  EXPECT_EQ(Text(&w.dialog, monitor::kVersion), "2.03");
+  EXPECT_EQ(Text(&w.dialog, monitor::kProgram), "1.14");
+  EXPECT_EQ(w.dialog.windowTitle(), Ru("PDC-4120 — преобразователь частоты"));
+  EXPECT_EQ(w.dialog.Pages()->Pages().PageCount(), 4);
+  EXPECT_TRUE(w.dialog.ProfileMatched());
+
+  // "Адрес Modbus" is holding register 104.
+  CVisualObject* address = w.Find("Адрес Modbus");
+  ASSERT_NE(address, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return address->IsIdle() && address->Led()->GetState() == CVisualObject::LedUpdated; }, 20000));
+  auto* edit = control<QLineEdit>(address, objtemplates::kEditInput);
+  ASSERT_NE(edit, nullptr);
+  edit->selectAll();
+  QTest::keyClicks(edit, "42");
+  EXPECT_TRUE(WaitFor([&] { return w.place.Holding(104) == 42; }, 20000));
+
+  // The queue readout, posted as from another thread: count high, signed id low.
+  for (const auto& [word, text] : std::vector<std::pair<quint32, const char*>>{
+           {(3u << 16) | 2u, " qc = 3, cur = 2"}, {(1u << 16) | 0xFFFFu, " qc = 1, cur = -1"}}) {
+    QMetaObject::invokeMethod(&w.dialog, "OnQueueReadout", Qt::QueuedConnection, Q_ARG(quint32, word));
+    EXPECT_TRUE(WaitFor([&] { return Text(&w.dialog, monitor::kQueueReadout) == text; }, 5000)) << text;
+  }
+
+  // F1 opens About with the name and the version the program was built as.
+  QString about;
+  OnModal<CAboutDlg>([&](CAboutDlg* box) {
+    about = box->findChild<QLabel*>("aboutText")->text();
+    box->accept();
+  });
+  QTest::keyClick(&w.dialog, Qt::Key_F1);
+  EXPECT_TRUE(about.contains("<b>Kelmora " KELMORA_VERSION "</b>")) << about.toStdString();
+
+  // Escape, pressed while typing, does not close the window.
+  QTest::keyClick(edit, Qt::Key_Escape);
+  EXPECT_TRUE(w.dialog.isVisible());
+
+  // Closing stops the server (its worker ends on its own time) and the objects.
+  w.dialog.done(QDialog::Rejected);
+  EXPECT_TRUE(WaitFor([&] { return w.dialog.Server()->WorkerEnded(); }, 10000));
+  for (const auto& object : w.dialog.Pages()->Objects())
+    for (int timer : {CVisualObject::UpdateTimer, CVisualObject::QueryTimer, CVisualObject::PollTimer})
+      EXPECT_FALSE(object->TimerRunning(timer)) << object->Property().caption << " " << timer;
+}
+
+TEST(MonitorDialog, SaveAndLoadGoThroughTheFlashAndReadAgain) {
+  OpenWindow w;
+  ASSERT_TRUE(w.opened);
+  CVisualObject* address = w.Find("Адрес Modbus");
+  ASSERT_NE(address, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return address->IsIdle() && address->Led()->GetState() == CVisualObject::LedUpdated; }, 20000));
+  auto shows = [&](const char* text) {
+    return WaitFor([&] { return Text(address, objtemplates::kTextData) == text; }, 20000);
+  };
+
+  // Save: the long-query dialog shows while the device writes its flash, then closes itself.
+  w.place.SetHolding(104, 55);
+  bool waited = false;
+  OnModal<CSpecialDialog>([&](CSpecialDialog*) { waited = true; });
+  Click(&w.dialog, monitor::kSave);
+  EXPECT_TRUE(waited);
+  EXPECT_EQ(w.place.FlashCopy(104), 55);
+  EXPECT_TRUE(shows("55"));
+
+  // Load brings the flash copy back (66, put there by the device itself), and the window
+  // shows it without waiting for a cycle of its own.
+  w.place.SetHolding(104, 66);
+  w.place.SaveToFlashInDevice();
+  w.place.SetHolding(104, 99);
+  Click(&w.dialog, monitor::kLoad);
+  EXPECT_EQ(w.place.Holding(104), 66);
+  EXPECT_TRUE(shows("66"));
+}
+
+TEST(LongQueryDialog, CancelAbortsAndTheDialogClosesOnTheFinalState) {
+  OpenWindow w(60000);  // a flash save that would take a minute
+  ASSERT_TRUE(w.opened);
+  CDeviceView* server = w.dialog.Server();
+  CSpecialDialog wait(server, server->RequestFlashSave(), &w.dialog);
+  wait.show();
+  ASSERT_TRUE(WaitFor([&] { return wait.Handle().state == QueryHandle::InProcess; }, 20000));
+  EXPECT_TRUE(wait.isVisible());
+  Click(&wait, longquery::kCancel);
+  EXPECT_TRUE(wait.CancelRequested());
+  ASSERT_TRUE(WaitFor([&] { return !wait.isVisible(); }, 20000));
+  EXPECT_EQ(wait.result(), 1);
+  EXPECT_NE(wait.Handle().state, QueryHandle::Updated);
+  EXPECT_TRUE(wait.Handle().IsFinal());
+}
+
+TEST(StartUp, CommandLine) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool ok, help, autoConnect;
+  };
+  for (const Case& c : std::vector<Case>{{{"--help"}, true, true, false},
+                                         {{"--auto-connect", "-platform", "offscreen"}, true, false, true},
+                                         {{"-style", "fusion"}, true, false, false},
+                                         {{"--auto"}, false, false, false},
+                                         {{"profiles"}, false, false, false}}) {
+    kelmora::AppOptions options;
+    std::string error;
+    EXPECT_EQ(kelmora::ParseAppOptions(c.arguments, options, error), c.ok) << c.arguments[0];
+    if (!c.ok) {
+      EXPECT_NE(error.find(c.arguments[0]), std::string::npos) << error;
+    }
+    EXPECT_EQ(options.help, c.help) << c.arguments[0];
+    EXPECT_EQ(options.autoConnect, c.autoConnect) << c.arguments[0];
+  }
+}
+
+// The real executable, started as a user would start it, against the same device.
+class ProgramRun {
+ public:
+  explicit ProgramRun(Workplace& place) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", place.SettingsFolder());
+    m_process.setProcessEnvironment(env);
+    m_process.setWorkingDirectory(QString::fromStdString(place.Folder()));
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral(KELMORA_PROGRAM), {"--auto-connect"});
+  }
+  ~ProgramRun() {
+    if (m_process.state() != QProcess::NotRunning) m_process.kill();
+    m_process.waitForFinished(5000);
+  }
+  bool Started() { return m_process.waitForStarted(10000); }
+  // SIGTERM, as a session ending sends it; the exit code, -1 when it did not end.
+  int Terminate() {
+    m_process.terminate();
+    return m_process.waitForFinished(20000) && m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+  }
+
+ private:
+  QProcess m_process;
+};
+
+TEST(StartUp, EndLogAndFaultLogOfARun) {
+  for (const bool logWritable : {true, false}) {
+    SCOPED_TRACE(logWritable ? "writable fault log" : "fault log that cannot be opened");
+    Workplace place;
+    if (logWritable) {
+      std::ofstream("faults.log") << "from the previous run\n";
+    } else if (geteuid() == 0) {
+      fs::create_directory("faults.log");  // root writes read-only files: a folder cannot be opened at all
+    } else {
+      std::ofstream("faults.log") << "kept\n";
+      fs::permissions("faults.log", fs::perms::owner_read);
+    }
+    ProgramRun program(place);
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(WaitFor([] { return testing_support::ReadTextFile("end.log") == "0"; }, 20000));
+    // Running with its pages up: the plug-in was loaded (or, without a log, the worker log grows).
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          return logWritable ? testing_support::ReadTextFile("faults.log").find("Plug-in") != std::string::npos
+                             : fs::file_size("WorkThread.log") > 0;
+        },
+        20000));
+    EXPECT_EQ(testing_support::ReadTextFile("end.log"), "0");
+    EXPECT_EQ(program.Terminate(), 0);
+    EXPECT_EQ(testing_support::ReadTextFile("end.log"), "1");
+    if (logWritable) {
+      const auto lines = testing_support::ReadLines("faults.log");
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines.front(), "Загрузка системных библиотек...");
+    } else if (geteuid() != 0) {
+      EXPECT_EQ(testing_support::ReadTextFile("faults.log"), "kept\n");
+    }
+  }
+}
+
+}  // namespace
