@@ -201,7 +201,7 @@ TEST(PagesLive, GalleryOfFailedQueries) {
 
   // A silent line: the displays that read periodically turn white; an input whose write
   // gets no answer turns white too and stays disabled while it asks again every second.
-  for (const char* caption : {"Напряжение звена DC", "Выходная частота"}) {
+  for (const char* caption : {"Напряжение звена DC, В", "Выходная частота, Гц"}) {
     CVisualObject* display = pages.Find(caption);
     ASSERT_NE(display, nullptr) << caption;
     ASSERT_TRUE(WaitFor([&] { return display->Led()->GetState() == CVisualObject::LedFailed; }, 60000)) << caption;
