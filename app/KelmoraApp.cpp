@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <cstdio>
 #include <iostream>
@@ -13,7 +14,10 @@
 #include "app/AboutDlg.h"
 #include "app/KelmoraDlg.h"
 #include "comm/FaultLog.h"
+#include "app/Messages.h"
 #include "comm/TimedLog.h"
+#include "platform/ProgramFolders.h"
+#include "widgets/LogoArt.h"
 #include "widgets/SplashScreen.h"
 
 namespace kelmora {
@@ -38,6 +42,8 @@ bool ParseAppOptions(const std::vector<std::string>& arguments, AppOptions& opti
       options.version = true;
     } else if (a == "--auto-connect") {
       options.autoConnect = true;
+    } else if (a == "--user-folder") {
+      options.userFolder = true;
     } else if (std::find(qtWithValue.begin(), qtWithValue.end(), a) != qtWithValue.end()) {
       ++i;
     } else if (a.rfind("--", 0) == 0 || a.rfind("-", 0) != 0) {
@@ -49,19 +55,39 @@ bool ParseAppOptions(const std::vector<std::string>& arguments, AppOptions& opti
 }
 
 std::string AppHelpText() {
-  return R"(Usage: kelmora [--auto-connect] [--version] [--help]
+  return R"(Usage: kelmora [--auto-connect] [--user-folder] [--version] [--help]
 
 Kelmora connects to one Modbus RTU device over a COM port or an FTDI adapter, identifies it,
 picks its profile from ./profiles and shows its values live.
 
   --auto-connect  finish the setup wizard by itself when the device is identified and a
                   profile matches it (the wizard still shows when anything needs a choice)
+  --user-folder   work in $XDG_DATA_HOME/Kelmora (~/.local/share/Kelmora), made on first use,
+                  whose profiles/shipped links to the installed profiles; the desktop menu
+                  starts Kelmora so
   --version       print the version and exit
   --help          this text
 
-Files in the working folder: profiles/ (read), faults.log, end.log, WorkThread.log, Packs/.
-Settings: ~/.config/Kelmora/kelmora.conf. COM numbers: see the README ("COM ports").
+Files in the working folder (the current folder unless --user-folder): profiles/ (read, with
+its sub-folders), faults.log, end.log, WorkThread.log, Packs/.
+Settings: ~/.config/Kelmora/kelmora.conf. COM numbers: see the README ("COM numbers").
 )";
+}
+
+bool EnterUserFolder(std::string& why) {
+  const std::filesystem::path folder = programfolders::UserDataFolder();
+  if (folder.empty()) {
+    why = "neither XDG_DATA_HOME nor HOME names a folder";
+    return false;
+  }
+  if (!programfolders::PrepareUserDataFolder(folder, programfolders::ShippedProfiles(), why)) return false;
+  std::error_code error;
+  std::filesystem::current_path(folder, error);
+  if (error) {
+    why = "cannot enter " + folder.string() + ": " + error.message();
+    return false;
+  }
+  return true;
 }
 
 namespace {
@@ -98,8 +124,6 @@ void CloseOnTerminate(QDialog* dialog) {
 }  // namespace
 
 int RunKelmora(int argc, char** argv) {
-  // The worker log opens before anything else runs, as a static of the process.
-  WorkerLog();
   AppOptions options;
   std::string error;
   if (!ParseAppOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
@@ -114,11 +138,24 @@ int RunKelmora(int argc, char** argv) {
     std::cout << CAboutDlg::ProductLine().toStdString() << "\n";
     return 0;
   }
+  // Every file of the run lives in the working folder, so it is settled before any is opened.
+  std::string folderError;
+  if (options.userFolder && !EnterUserFolder(folderError)) {
+    std::cerr << "kelmora: " << folderError << "\n";
+    QApplication application(argc, argv);
+    appmsg::Error(nullptr, QString::fromUtf8("Не удалось подготовить рабочую папку Kelmora:\n%1")
+                               .arg(QString::fromStdString(folderError)));
+    return 1;
+  }
+  // The worker log opens before anything else runs, as a static of the process.
+  WorkerLog();
 
   faultlog::Truncate();
   QApplication application(argc, argv);
   QCoreApplication::setOrganizationName(QStringLiteral("Kelmora"));
   QCoreApplication::setApplicationVersion(QStringLiteral(KELMORA_VERSION));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.kelmora.Kelmora"));
+  QApplication::setWindowIcon(logoart::BadgeWindowIcon());
 
   CSplashScreen splash;
   splash.View()->SetVersionText();

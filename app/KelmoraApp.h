@@ -16,11 +16,16 @@ struct AppOptions {
   bool help = false;
   bool version = false;
   bool autoConnect = false;
+  bool userFolder = false;  // work in the per-user data folder, as the desktop menu starts it
 };
 // Reads the program's own options; Qt's options (-platform, ...) are left to Qt. False, with
 // `error`, for an unknown option.
 bool ParseAppOptions(const std::vector<std::string>& arguments, AppOptions& options, std::string& error);
 std::string AppHelpText();
+
+// Makes the per-user data folder (with `profiles/shipped` linked to the shipped profiles) the
+// working folder; false with the reason in `why` when it cannot be made or entered.
+bool EnterUserFolder(std::string& why);
 
 // The whole program; the exit code.
 int RunKelmora(int argc, char** argv);

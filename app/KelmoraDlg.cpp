@@ -16,8 +16,8 @@
 #include "app/Status.h"
 #include "comm/Connection.h"
 #include "comm/FaultLog.h"
+#include "widgets/LogoArt.h"
 #include "widgets/SplashScreen.h"
-#include "widgets/StaticLogo.h"
 #include "widgets/TabCtrl.h"
 
 using namespace templates::monitor;
@@ -48,8 +48,7 @@ bool CMonitorDlg::OnInitDialog() {
   m_pAbout->setShortcutContext(Qt::WindowShortcut);
   connect(m_pAbout, &QAction::triggered, this, &CMonitorDlg::ShowAbout);
   addAction(m_pAbout);
-  const QImage logo = CStaticLogo::ResourceImage(CStaticLogo::kLogoResource);
-  if (!logo.isNull()) setWindowIcon(QIcon(QPixmap::fromImage(logo)));
+  setWindowIcon(logoart::BadgeWindowIcon());
 
   m_sdialog = std::make_unique<CSetupDialog>(m_pSplash);
   emit WizardStarting(m_sdialog.get());

@@ -5,6 +5,11 @@
 // It runs the real windows against a real line: start it in a working folder whose profiles
 // and COM 9 link lead to kelmora-sim (`./run screenshots` sets that up under xvfb-run). Where a
 // person would click, it clicks; where a person would wait, it waits for what they wait for.
+//
+// The names say how the pictures were taken: "main-page-1.png" on a plain desktop,
+// "main-page-1-2x.png" on a screen of device pixel ratio 2 (QT_SCALE_FACTOR=2), and
+// "main-page-1-dark.png" with --dark, which runs every window in the Fusion style under a dark
+// palette.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,6 +24,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/AppTemplates.h"
+#include "app/DarkPalette.h"
 #include "app/FirmwareWizard.h"
 #include "app/KelmoraDlg.h"
 #include "app/Messages.h"
@@ -34,6 +40,7 @@
 namespace {
 
 QString g_folder;
+QString g_suffix;  // added to every picture's name: "-2x", "-dark"
 int g_failures = 0;
 
 bool WaitFor(const std::function<bool()>& done, int ms) {
@@ -58,7 +65,7 @@ void Capture(QWidget* window, const QString& name, QWidget* overlay = nullptr) {
     painter.setPen(QColor(0x60, 0x60, 0x60));
     painter.drawRect(QRect(at, overlay->size()).adjusted(-1, -1, 0, 0));
   }
-  const QString path = g_folder + QLatin1Char('/') + name;
+  const QString path = g_folder + QLatin1Char('/') + name + g_suffix + QStringLiteral(".png");
   if (picture.save(path)) {
     std::printf("%s\n", qPrintable(path));
   } else {
@@ -137,10 +144,10 @@ void TourWizard(CSetupDialog* wizard) {
   using namespace templates::setup;
   if (!WaitFor([wizard] { return wizard->isVisible(); }, 10000)) return Fail("the setup wizard did not show");
   Spin(200);
-  Capture(wizard, "setup-wizard.png");
+  Capture(wizard, "setup-wizard");
   Click(wizard, kBack);
   Spin(200);
-  Capture(wizard, "setup-wizard-serial.png");
+  Capture(wizard, "setup-wizard-serial");
   Click(wizard, kNext);  // detects the device again
   Spin(200);
   Click(wizard, kFinish);
@@ -150,13 +157,13 @@ void TourFirmware(CLoaderSheet* sheet, const QString& image, bool& complete) {
   using namespace templates;
   if (auto* path = control<QLineEdit>(sheet, loaderfile::kPath)) path->setText(image);
   Spin(200);
-  Capture(sheet, "firmware-wizard-file.png");
+  Capture(sheet, "firmware-wizard-file");
   Click(sheet, loadersheet::kNext);
   auto* overall = control<CGradientProgressCtrl>(sheet, loaderprocess::kOverallBar);
   if (overall == nullptr || !WaitFor([overall] { return overall->GetPos() >= 540; }, 120000)) {
     Fail("the firmware update made no progress");
   } else {
-    Capture(sheet, "firmware-wizard-progress.png");
+    Capture(sheet, "firmware-wizard-progress");
   }
   if (!WaitFor([&complete] { return complete; }, 300000)) Fail("the firmware update did not complete");
   sheet->reject();
@@ -167,13 +174,22 @@ void TourFirmware(CLoaderSheet* sheet, const QString& image, bool& complete) {
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QCoreApplication::setOrganizationName(QStringLiteral("Kelmora"));
-  const QStringList arguments = QCoreApplication::arguments();
-  if (arguments.size() != 3) {
-    std::fprintf(stderr, "Usage: kelmora-screenshots OUTPUT_FOLDER BOOT_LOADER_IDENTITY (as kelmora-sim --identity A,B)\n");
+  QStringList arguments = QCoreApplication::arguments().mid(1);
+  const bool dark = arguments.removeAll(QStringLiteral("--dark")) > 0;
+  if (arguments.size() != 2 || arguments[0].startsWith(QLatin1Char('-'))) {
+    std::fprintf(stderr,
+                 "Usage: kelmora-screenshots [--dark] OUTPUT_FOLDER BOOT_LOADER_IDENTITY (as kelmora-sim --identity A,B)\n"
+                 "  --dark  every window in the Fusion style under a dark palette (pictures named *-dark.png)\n"
+                 "On a screen of device pixel ratio N other than 1 (QT_SCALE_FACTOR=N) the pictures are named *-Nx.png.\n");
     return 2;
   }
-  g_folder = arguments[1];
-  const QString identity = arguments[2];
+  // Before any window is made, so that every one starts from the dark palette.
+  if (dark) UseDarkFusion(application);
+  const qreal ratio = application.devicePixelRatio();
+  if (ratio != 1.0) g_suffix += QStringLiteral("-%1x").arg(ratio);
+  if (dark) g_suffix += QStringLiteral("-dark");
+  g_folder = arguments[0];
+  const QString identity = arguments[1];
   const QString image = QDir::current().absoluteFilePath(QStringLiteral("firmware.hex"));
   QDir().mkpath(g_folder);
   appmsg::SetSink([](QWidget*, const appmsg::Box& box) {
@@ -186,7 +202,7 @@ int main(int argc, char** argv) {
   splash.ShowCentered();
   splash.SetStatusText(QString::fromUtf8("Загрузка системных библиотек..."));
   Spin(100);
-  Capture(&splash, "splash.png");
+  Capture(&splash, "splash");
 
   CMonitorDlg dialog(&splash);
   QObject::connect(&dialog, &CMonitorDlg::WizardStarting, [](CSetupDialog* wizard) {
@@ -211,19 +227,19 @@ int main(int argc, char** argv) {
   for (int page = 0; page < dialog.Pages()->Pages().PageCount(); ++page) {
     tabs->SetCurSel(page);
     Spin(600);
-    Capture(&dialog, QStringLiteral("main-page-%1.png").arg(page + 1));
+    Capture(&dialog, QStringLiteral("main-page-%1").arg(page + 1));
   }
   tabs->SetCurSel(0);
 
   WhenModal<CSpecialDialog>([&dialog](CSpecialDialog* wait) {
     Spin(700);
-    Capture(&dialog, "long-query.png", wait);
+    Capture(&dialog, "long-query", wait);
   });
   dialog.OnSave();
 
   WhenModal<CAboutDlg>([](CAboutDlg* about) {
     Spin(200);
-    Capture(about, "about.png");
+    Capture(about, "about");
     about->accept();
   });
   dialog.ShowAbout();

@@ -11,6 +11,7 @@
 #include "app/Status.h"
 #include "comm/Connection.h"
 #include "comm/FaultLog.h"
+#include "platform/CommTypes.h"
 #include "widgets/SplashScreen.h"
 
 using namespace templates::setup;
@@ -112,14 +113,29 @@ void CSetupDialog::PlacePage(QWidget* page) {
   page->hide();
 }
 
-std::unique_ptr<CConnection> CSetupDialog::__CreateConnection(const ConnectionSettings& settings) {
+std::unique_ptr<CConnection> CSetupDialog::__CreateConnection(const ConnectionSettings& settings,
+                                                              PortFailure* failure) {
   auto connection = std::make_unique<CConnection>();
   std::string why;
   if (!connection->Create(settings, &why)) {
-    faultlog::PlainLine(why);  // what the operator's message box cannot say
+    faultlog::PlainLine(why);  // the whole story, for the fault log
+    if (failure != nullptr) *failure = {connection->Description(), connection->OpenError()};
     return nullptr;
   }
   return connection;
+}
+
+QString CSetupDialog::OpenFailureText(const PortFailure& failure) {
+  QString text = Ru("Неудалось открыть порт");
+  // Serial ports belong to the group "dialout"; a user outside it is refused. (An FTDI
+  // adapter refuses for another reason: a program holds it.)
+  if (failure.code == comm_error::kAccessDenied && failure.device.rfind("COM", 0) == 0) {
+    text += Ru("\n\nНет доступа к порту %1: ваша учётная запись не входит в группу dialout. "
+               "Добавьте её командой\n\n    sudo usermod -aG dialout $USER\n\n"
+               "затем выйдите из системы и войдите снова.")
+                .arg(QString::fromStdString(failure.device));
+  }
+  return text;
 }
 
 std::unique_ptr<CConnection> CSetupDialog::TakeConnection() { return std::move(m_pConnection); }
@@ -152,15 +168,16 @@ void CSetupDialog::OnNext() {
   m_pConnection.reset();
   m_settings = m_pSerial->Settings();
   ShowStartupStatus(m_pSplash, "Открываем порт связи...");
+  PortFailure failure;
   try {
-    m_pConnection = __CreateConnection(m_settings);
+    m_pConnection = __CreateConnection(m_settings, &failure);
   } catch (...) {
     KELMORA_EXCEPTION("m_pProtocol = __CreateConnection(m_settings)");
     m_pConnection.reset();
   }
   if (m_pConnection == nullptr) {
     HideSplash(m_pSplash);
-    appmsg::Error(this, Ru("Неудалось открыть порт"));
+    appmsg::Error(this, OpenFailureText(failure));
     ShowSerialPage();
     return;
   }

@@ -43,10 +43,12 @@ void CConnection::Close() {
 
 bool CConnection::Create(const ConnectionSettings& settings, std::string* why) {
   Close();
+  m_iOpenError = kSuccess;
   std::string name;
   if (settings.serialType != 0) {
     char serial[64] = {};
     if (FtdiSerialNumberByIndex(settings.deviceNumber, serial) != 0) {
+      m_iOpenError = kFileNotFound;
       if (why != nullptr) *why = "no FTDI adapter at index " + std::to_string(settings.deviceNumber);
       return false;
     }
@@ -62,6 +64,7 @@ bool CConnection::Create(const ConnectionSettings& settings, std::string* why) {
   m_pPort->SetupReadTimeouts(0);
   m_pPort->Open(name, 0, 0, true);
   if (!m_pPort->IsOpen()) {
+    m_iOpenError = m_pPort->lastError;
     if (why != nullptr) *why = m_strDescription + ": " + DescribePortError(m_pPort->lastError, m_pPort->GetLastErrorText());
     m_pPort = nullptr;
     return false;
@@ -70,6 +73,7 @@ bool CConnection::Create(const ConnectionSettings& settings, std::string* why) {
                                        static_cast<uint8_t>(settings.parity), static_cast<uint8_t>(settings.stopBits));
   if (setup != kSuccess) {
     // Communicating at the wrong speed would only produce noise: report it instead.
+    m_iOpenError = setup;
     if (why != nullptr) *why = m_strDescription + ": " + DescribePortError(setup, m_pPort->GetLastErrorText());
     m_pPort->Close();
     m_pPort = nullptr;

@@ -35,6 +35,9 @@ class CConnection {
   SerialPort* Port() const { return m_pPort; }
   // What the port is: "COM9 (/dev/pts/3)" or "FTDI FT1A2B3C".
   const std::string& Description() const { return m_strDescription; }
+  // The port layer's code for why the last Create failed (kAccessDenied, kFileNotFound...);
+  // kSuccess after a Create that opened the port.
+  int32_t OpenError() const { return m_iOpenError; }
 
  private:
   ComSerialPort m_comPort;
@@ -43,6 +46,7 @@ class CConnection {
   std::unique_ptr<CComPortChannel> m_pChannel;
   std::unique_ptr<ModbusRtuProtocol> m_pProtocol;
   std::string m_strDescription;
+  int32_t m_iOpenError = 0;
 };
 
 // A port error code in plain words, with what to do about it where there is something to do.

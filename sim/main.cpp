@@ -4,18 +4,28 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/ProgramFolders.h"
 #include "sim/SimOptions.h"
 #include "sim/SimProfile.h"
 #include "sim/SimPty.h"
 #include "sim/SimSlave.h"
 #include "sim/bootloader/BootLoaderSim.h"
 
-#ifndef KELMORA_SIM_DEFAULT_PROFILE
-#define KELMORA_SIM_DEFAULT_PROFILE "demo/profiles/PDC-4120.xml"
-#endif
+namespace {
+
+// The demo profile among the shipped ones beside the program (installed or in the build tree);
+// without them, the one below the working folder when started from the top of the source tree.
+std::string DefaultProfile() {
+  const std::filesystem::path shipped = programfolders::ShippedProfiles();
+  if (!shipped.empty()) return (shipped / "PDC-4120.xml").string();
+  return "demo/profiles/PDC-4120.xml";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace sim;
@@ -27,18 +37,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.help) {
-    std::fputs(SimHelpText(KELMORA_SIM_DEFAULT_PROFILE).c_str(), stdout);
+    std::fputs(SimHelpText(DefaultProfile()).c_str(), stdout);
     return 0;
   }
 
-  std::string profilePath = options.profile;
-  if (profilePath.empty()) {
-    // The demo profile of the source tree this was built from; a tree that has moved since
-    // still has it below the working folder when started from the top of the tree.
-    profilePath = KELMORA_SIM_DEFAULT_PROFILE;
-    if (access(profilePath.c_str(), R_OK) != 0 && access("demo/profiles/PDC-4120.xml", R_OK) == 0)
-      profilePath = "demo/profiles/PDC-4120.xml";
-  }
+  const std::string profilePath = options.profile.empty() ? DefaultProfile() : options.profile;
   DeviceProfile profile;
   if (!LoadSimProfile(profilePath, options.device, profile, error)) {
     std::fprintf(stderr, "kelmora-sim: %s\n", error.c_str());

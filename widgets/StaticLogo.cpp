@@ -2,38 +2,24 @@
 
 #include <QMutex>
 #include <QPainter>
-#include <map>
 
-// The resources live in this static library; a program linking it registers them on first use.
-static void InitWidgetResources() { Q_INIT_RESOURCE(widgets); }
-
-namespace {
-// Resource ids of the images the program carries, and their paths in the Qt resources.
-QString ResourcePath(int id) {
-  switch (id) {
-    case CStaticLogo::kLogoResource: return QStringLiteral(":/kelmora/kelmora_logo.png");
-    default: return {};
-  }
-}
-}  // namespace
+#include "widgets/LogoArt.h"
 
 QImage CStaticLogo::ResourceImage(int id) {
+  if (id != kLogoResource) return {};
   static QMutex mutex;
-  static std::map<int, QImage> cache;
+  static QImage logo;
   const QMutexLocker lock(&mutex);
-  static const bool initialised = (InitWidgetResources(), true);
-  (void)initialised;
-  const auto it = cache.find(id);
-  if (it != cache.end()) return it->second;
-  const QString path = ResourcePath(id);
-  QImage image;
-  if (!path.isEmpty()) image.load(path);
-  cache.emplace(id, image);
-  return image;
+  if (logo.isNull()) {
+    logo = QImage(logoart::kLogoSize.toSize(), QImage::Format_ARGB32_Premultiplied);
+    logo.fill(Qt::transparent);
+    QPainter painter(&logo);
+    logoart::PaintLogo(painter, QRectF(QPointF(0, 0), logoart::kLogoSize), QColor(0x14, 0x25, 0x36), Qt::white);
+  }
+  return logo;
 }
 
-CStaticLogo::CStaticLogo(int resourceId, QWidget* parent)
-    : QFrame(parent), m_image(ResourceImage(resourceId)) {}
+CStaticLogo::CStaticLogo(int resourceId, QWidget* parent) : QFrame(parent), m_image(ResourceImage(resourceId)) {}
 
 QRectF CStaticLogo::ImageFrame() const {
   const QRectF r = contentsRect();
@@ -60,12 +46,5 @@ void CStaticLogo::paintEvent(QPaintEvent* event) {
   const QRectF target = ImageRect();
   if (target.isEmpty()) return;
   QPainter painter(this);
-  const qreal dpr = devicePixelRatioF();
-  const QSize pixels = (target.size() * dpr).toSize();
-  if (m_scaled.size() != pixels) {
-    m_scaled = QPixmap::fromImage(
-        m_image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    m_scaled.setDevicePixelRatio(dpr);
-  }
-  painter.drawPixmap(target.topLeft(), m_scaled);
+  logoart::PaintLogo(painter, target, palette().color(QPalette::WindowText), palette().color(QPalette::Window));
 }

@@ -1,12 +1,14 @@
-// CStaticLogo: Kelmora's logo, drawn from the image in the program's resources.
+// CStaticLogo: Kelmora's logo in a static control.
 //
-// The image is decoded once from the in-memory resource and shared by every logo control; it
-// is drawn scaled into the client rectangle less 5 % of its size on each side.
+// The logo is drawn into the client rectangle less 5 % of its size on each side, keeping its
+// proportions. It is painted from its drawing code at the device's resolution, so it stays
+// sharp on high-density screens, and its word mark takes the palette's text colour, so it
+// reads on dark windows too. The image of the resource (the logo rendered once at its design
+// size and shared by every control) gives the proportions and the window icon.
 #pragma once
 
 #include <QFrame>
 #include <QImage>
-#include <QPixmap>
 
 class CStaticLogo : public QFrame {
   Q_OBJECT
@@ -32,5 +34,4 @@ class CStaticLogo : public QFrame {
 
  private:
   QImage m_image;
-  QPixmap m_scaled;  // the image at the size last painted
 };

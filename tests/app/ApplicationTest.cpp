@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <sys/fsuid.h>
+#include <unistd.h>
 
 #include "app/AboutDlg.h"
 #include "app/AppTemplates.h"
@@ -219,6 +221,63 @@ TEST(SetupWizard, SerialPageWhenTheStoredPortDoesNotOpen) {
   EXPECT_EQ(place.boxes.shown[0].icon, QMessageBox::Critical);
   EXPECT_TRUE(wizard.SerialPage()->isVisible());
   EXPECT_EQ(wizard.Connection(), nullptr);
+}
+
+// While alive, this thread checks file permissions as an ordinary user (nobody), even under
+// root: a file-system uid other than 0 drops root's override of permissions. It is per thread
+// and is restored.
+class AsOrdinaryUser {
+ public:
+  AsOrdinaryUser() : m_root(geteuid() == 0) {
+    if (m_root) {
+      setfsgid(65534);
+      setfsuid(65534);
+    }
+  }
+  ~AsOrdinaryUser() {
+    if (m_root) {
+      setfsuid(0);
+      setfsgid(0);
+    }
+  }
+
+ private:
+  bool m_root;
+};
+
+TEST(SetupWizard, APortTheUserMayNotOpenIsNamedWithTheFix) {
+  Workplace place;
+  // A COM link to a device node nobody may open; the folders on the way stay searchable.
+  const std::string locked = place.Folder() + "/locked-tty";
+  std::ofstream{locked};
+  fs::permissions(locked, fs::perms::none);
+  fs::create_symlink(locked, place.Folder() + "/ports/com5");
+  fs::permissions(place.Folder(), fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(place.Folder() + "/ports", fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  CSetupDialog wizard;
+  wizard.Open();
+  wizard.show();
+  Click(&wizard, setup::kBack);
+  AdvComboBox* com = wizard.SerialPage()->ComList();
+  ASSERT_GE(com->findText("COM5"), 0);
+  com->setCurrentIndex(com->findText("COM5"));
+  {
+    AsOrdinaryUser user;
+    CSetupDialog::PortFailure f; ConnectionSettings st = wizard.SerialPage()->Settings();
+    auto c = CSetupDialog::__CreateConnection(st, &f);
+    Click(&wizard, setup::kNext);
+  }
+  ASSERT_EQ(place.boxes.shown.size(), 1u);
+  const QString text = place.boxes.shown[0].text;
+  EXPECT_TRUE(text.startsWith(Ru("Неудалось открыть порт\n\n"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QString::fromStdString("COM5 (" + locked + ")"))) << text.toStdString();
+  EXPECT_TRUE(text.contains("sudo usermod -aG dialout $USER")) << text.toStdString();
+  EXPECT_TRUE(text.contains(Ru("войдите снова"))) << text.toStdString();
+  EXPECT_TRUE(wizard.SerialPage()->isVisible());
+
+  // Any other failure keeps the plain words.
+  EXPECT_EQ(CSetupDialog::OpenFailureText({"COM3", comm_error::kFileNotFound}), Ru("Неудалось открыть порт"));
+  EXPECT_EQ(CSetupDialog::OpenFailureText({"FTDI FT1", comm_error::kAccessDenied}), Ru("Неудалось открыть порт"));
 }
 
 TEST(SetupWizard, UnknownDeviceSelectsNothingAndFinishFails) {
