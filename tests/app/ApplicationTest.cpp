@@ -449,13 +449,14 @@ TEST(LongQueryDialog, CancelAbortsAndTheDialogClosesOnTheFinalState) {
 TEST(StartUp, CommandLine) {
   struct Case {
     std::vector<std::string> arguments;
-    bool ok, help, autoConnect;
+    bool ok, help, autoConnect, userFolder;
   };
-  for (const Case& c : std::vector<Case>{{{"--help"}, true, true, false},
-                                         {{"--auto-connect", "-platform", "offscreen"}, true, false, true},
-                                         {{"-style", "fusion"}, true, false, false},
-                                         {{"--auto"}, false, false, false},
-                                         {{"profiles"}, false, false, false}}) {
+  for (const Case& c : std::vector<Case>{{{"--help"}, true, true, false, false},
+                                         {{"--auto-connect", "-platform", "offscreen"}, true, false, true, false},
+                                         {{"--user-folder", "--auto-connect"}, true, false, true, true},
+                                         {{"-style", "fusion"}, true, false, false, false},
+                                         {{"--auto"}, false, false, false, false},
+                                         {{"profiles"}, false, false, false, false}}) {
     kelmora::AppOptions options;
     std::string error;
     EXPECT_EQ(kelmora::ParseAppOptions(c.arguments, options, error), c.ok) << c.arguments[0];
@@ -464,6 +465,7 @@ TEST(StartUp, CommandLine) {
     }
     EXPECT_EQ(options.help, c.help) << c.arguments[0];
     EXPECT_EQ(options.autoConnect, c.autoConnect) << c.arguments[0];
+    EXPECT_EQ(options.userFolder, c.userFolder) << c.arguments[0];
   }
 }
 
