@@ -36,6 +36,8 @@ constexpr Stop kGlow[] = {{0.0, {0xB8, 0xFF, 0xC8}}, {0.55, {0x3D, 0xDC, 0x6E}},
 constexpr QPointF kHighlightOffset{-3.2, -3.4};
 constexpr QSizeF kHighlightRadii{2.6, 2.0};
 constexpr int kHighlightAlpha = 150;
+constexpr QColor kWordMark{0x14, 0x25, 0x36};
+constexpr QColor kTagLine{0x4E, 0x5E, 0x6E};
 // Icons leave this share of their size free on each side.
 constexpr double kIconMargin = 0.04;
 
@@ -90,8 +92,15 @@ void PaintLogo(QPainter& p, const QRectF& target, const QColor& text, const QCol
   mark.setLetterSpacing(QFont::AbsoluteSpacing, 6);
   // Glyph outlines follow the painter's scale instead of being hinted at the design size.
   mark.setHintingPreference(QFont::PreferNoHinting);
+  // On light windows the logo keeps its own inks; on dark ones the palette's text colour.
+  const bool light = background.lightnessF() >= 0.5;
+  const auto mix = [](int a, int b) { return (a * 7 + b * 3) / 10; };
+  const QColor markInk = light ? kWordMark : text;
+  const QColor tagInk = light ? kTagLine
+                              : QColor(mix(text.red(), background.red()), mix(text.green(), background.green()),
+                                       mix(text.blue(), background.blue()));
   p.setFont(mark);
-  p.setPen(text);
+  p.setPen(markInk);
   p.drawText(QPointF(262, 140), QStringLiteral("KELMORA"));
 
   // An accent line under the word mark in the badge's colour.
@@ -104,9 +113,7 @@ void PaintLogo(QPainter& p, const QRectF& target, const QColor& text, const QCol
   tag.setPixelSize(30);
   tag.setLetterSpacing(QFont::AbsoluteSpacing, 3);
   p.setFont(tag);
-  const auto mix = [](int a, int b) { return (a * 7 + b * 3) / 10; };
-  p.setPen(QColor(mix(text.red(), background.red()), mix(text.green(), background.green()),
-                  mix(text.blue(), background.blue())));
+  p.setPen(tagInk);
   p.drawText(QPointF(266, 208), QStringLiteral("DEVICE MONITOR  \u00B7  MODBUS RTU"));
   p.restore();
 }

@@ -21,9 +21,9 @@ inline constexpr QSizeF kLogoSize{940.0, 240.0};
 // The badge alone (the program's icon) filling `box`, a square.
 void PaintBadge(QPainter& painter, const QRectF& box);
 
-// The whole logo scaled into `target` (which should have the logo's proportions). The word
-// mark takes `text`, the tag line a colour between `text` and `background`, so the logo reads
-// on light and dark windows alike.
+// The whole logo scaled into `target` (which should have the logo's proportions). On a light
+// `background` the word mark keeps its own dark inks; on a dark one it takes `text` and the tag
+// line a colour between the two, so the logo reads on light and dark windows alike.
 void PaintLogo(QPainter& painter, const QRectF& target, const QColor& text, const QColor& background);
 
 // The badge as a square image of `pixels` × `pixels`, with a small transparent margin, as

@@ -14,7 +14,7 @@ QImage CStaticLogo::ResourceImage(int id) {
     logo = QImage(logoart::kLogoSize.toSize(), QImage::Format_ARGB32_Premultiplied);
     logo.fill(Qt::transparent);
     QPainter painter(&logo);
-    logoart::PaintLogo(painter, QRectF(QPointF(0, 0), logoart::kLogoSize), QColor(0x14, 0x25, 0x36), Qt::white);
+    logoart::PaintLogo(painter, QRectF(QPointF(0, 0), logoart::kLogoSize), Qt::black, Qt::white);
   }
   return logo;
 }
