@@ -17,9 +17,10 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Besides the libraries: the logo's typeface. The udev rule needs udev, which desktops have.
+# Besides the libraries: the logo's typeface. The udev rule needs udev, which desktops have;
+# on a Wayland session Qt draws natively with its Wayland plug-in, else through XWayland.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "Kelmora connects to one industrial device over a serial line (a COM port or an
 FTDI USB-serial adapter), identifies it and picks its XML device profile. It
