@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.help) {
-    std::fputs(SimHelpText(DefaultProfile()).c_str(), stdout);
+    std::fputs(SimHelpText("the shipped PDC-4120.xml in <prefix>/share/kelmora/profiles").c_str(), stdout);
     return 0;
   }
 

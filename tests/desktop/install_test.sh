@@ -64,9 +64,8 @@ case "$check" in
     export QT_QPA_PLATFORM=offscreen XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
     export KELMORA_PORTS_DIR=$work/ports PATH=$prefix/bin:$PATH
     mkdir -p "$KELMORA_PORTS_DIR" "$work/elsewhere"
-    # The simulator's default profile is the installed demo profile.
-    [[ "$(kelmora-sim --help)" == *"(default $prefix/share/kelmora/profiles/PDC-4120.xml)"* ]] \
-      || fail "kelmora-sim does not default to the installed profile"
+    # The simulator plays the installed demo profile by default: the program identifies the
+    # device and matches a shipped profile, or the plug-in of its pages never loads.
     kelmora-sim --com 9 --baud 38400 > "$work/sim.log" 2>&1 &
     pids+=($!)
     wait_for '[ -e "$KELMORA_PORTS_DIR/com9" ]' || { cat "$work/sim.log"; fail "kelmora-sim did not start"; }

@@ -19,7 +19,8 @@ for f in ./usr/bin/kelmora ./usr/bin/kelmora-cli ./usr/bin/kelmora-sim \
          ./usr/share/icons/hicolor/scalable/apps/org.kelmora.Kelmora.svg \
          ./usr/share/icons/hicolor/48x48/apps/org.kelmora.Kelmora.png \
          ./usr/lib/udev/rules.d/70-kelmora-ftdi.rules \
-         ./usr/share/doc/kelmora/copyright ./usr/share/doc/kelmora/changelog.Debian.gz; do
+         ./usr/share/doc/kelmora/copyright ./usr/share/doc/kelmora/changelog.Debian.gz \
+         ./usr/share/man/man1/kelmora.1.gz ./usr/share/man/man1/kelmora-cli.1.gz ./usr/share/man/man1/kelmora-sim.1.gz; do
   grep -qxF "$f" "$work/contents" || fail "the package lacks $f"
 done
 
