@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <cstdio>
 #include <iostream>
@@ -74,22 +73,6 @@ Settings: ~/.config/Kelmora/kelmora.conf. COM numbers: see the README ("COM numb
 )";
 }
 
-bool EnterUserFolder(std::string& why) {
-  const std::filesystem::path folder = programfolders::UserDataFolder();
-  if (folder.empty()) {
-    why = "neither XDG_DATA_HOME nor HOME names a folder";
-    return false;
-  }
-  if (!programfolders::PrepareUserDataFolder(folder, programfolders::ShippedProfiles(), why)) return false;
-  std::error_code error;
-  std::filesystem::current_path(folder, error);
-  if (error) {
-    why = "cannot enter " + folder.string() + ": " + error.message();
-    return false;
-  }
-  return true;
-}
-
 namespace {
 
 int g_signalFds[2] = {-1, -1};
@@ -140,7 +123,7 @@ int RunKelmora(int argc, char** argv) {
   }
   // Every file of the run lives in the working folder, so it is settled before any is opened.
   std::string folderError;
-  if (options.userFolder && !EnterUserFolder(folderError)) {
+  if (options.userFolder && !programfolders::EnterUserDataFolder(folderError)) {
     std::cerr << "kelmora: " << folderError << "\n";
     QApplication application(argc, argv);
     appmsg::Error(nullptr, QString::fromUtf8("Не удалось подготовить рабочую папку Kelmora:\n%1")

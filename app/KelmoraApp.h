@@ -23,10 +23,6 @@ struct AppOptions {
 bool ParseAppOptions(const std::vector<std::string>& arguments, AppOptions& options, std::string& error);
 std::string AppHelpText();
 
-// Makes the per-user data folder (with `profiles/shipped` linked to the shipped profiles) the
-// working folder; false with the reason in `why` when it cannot be made or entered.
-bool EnterUserFolder(std::string& why);
-
 // The whole program; the exit code.
 int RunKelmora(int argc, char** argv);
 

@@ -22,6 +22,7 @@
 #include "firmware/FlashLoader.h"
 #include "platform/ComSerialPort.h"
 #include "platform/FtdiSerialPort.h"
+#include "platform/ProgramFolders.h"
 #include "profiles/ProfileNumbers.h"
 #include "profiles/ValueText.h"
 
@@ -42,6 +43,7 @@ struct Options {
   std::optional<int> com, ftdi, baud, dataBits, parity, stopBits, slave;
   std::string profile;
   bool check = false;
+  bool userFolder = false;
   int intervalMs = 1000;
   int page = -1;
   int count = -1;  // watch: number of rounds, -1 until interrupted
@@ -79,6 +81,7 @@ Options Parse(const std::vector<std::string>& args) {
     else if (a == "--count") o.count = ParseNumber(a, value(), 1, 1000000000);
     else if (a == "--profile") o.profile = value();
     else if (a == "--check") o.check = true;
+    else if (a == "--user-folder") o.userFolder = true;
     else if (a == "--parity") {
       static const std::map<std::string, int> kParity = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4}};
       const auto it = kParity.find(value());
@@ -547,6 +550,8 @@ Connection options (without them the stored settings are used; first start: COM9
 Output lines of read, write and watch: ID CAPTION = VALUE (or the request's state when it failed).
 Exit codes: 0 success, 1 device error or time-out, 2 usage error.
 Files: profiles are read from ./profiles; faults.log and WorkThread.log are written here.
+  --user-folder              work in ~/.local/share/Kelmora ($XDG_DATA_HOME/Kelmora) instead,
+                             as the program started from the desktop menu does
 )";
 }
 
@@ -559,6 +564,10 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
       }
     const Options o = Parse(arguments);
     if (o.command.empty()) throw UsageError{"no command given"};
+    if (std::string why; o.userFolder && !programfolders::EnterUserDataFolder(why)) {
+      err << "kelmora-cli: " << why << "\n";
+      return kDeviceFailed;
+    }
     if (o.command == "ports") return Ports(out);
     if (o.command == "profiles") return Profiles(o, out);
     if (o.command == "identify") return Identify(o, out, err);

@@ -55,4 +55,20 @@ bool PrepareUserDataFolder(const fs::path& folder, const fs::path& shipped, std:
   return true;
 }
 
+bool EnterUserDataFolder(std::string& why) {
+  const fs::path folder = UserDataFolder();
+  if (folder.empty()) {
+    why = "neither XDG_DATA_HOME nor HOME names a folder";
+    return false;
+  }
+  if (!PrepareUserDataFolder(folder, ShippedProfiles(), why)) return false;
+  std::error_code error;
+  fs::current_path(folder, error);
+  if (error) {
+    why = "cannot enter " + folder.string() + ": " + error.message();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace programfolders

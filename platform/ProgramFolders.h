@@ -26,4 +26,8 @@ std::filesystem::path UserDataFolder();
 bool PrepareUserDataFolder(const std::filesystem::path& folder, const std::filesystem::path& shipped,
                            std::string& why);
 
+// Prepares the per-user data folder (with the shipped profiles beside the program) and makes
+// it the working folder, as the desktop menu starts the program; false with `why` if it fails.
+bool EnterUserDataFolder(std::string& why);
+
 }  // namespace programfolders

@@ -87,6 +87,10 @@ case "$check" in
     [ -s "$folder/WorkThread.log" ] || fail "no worker log in the per-user folder"
     [ -z "$(ls "$work/elsewhere")" ] || fail "files were written into the folder it was started from"
 
+    # The command line finds the same profiles with the same option.
+    listed=$(cd "$work/elsewhere" && kelmora-cli --user-folder profiles)
+    [[ "$listed" == *"PDC-4120"* ]] || fail "kelmora-cli --user-folder lists no shipped profile: $listed"
+
     kill -TERM "$kelmora"
     wait "$kelmora" || fail "kelmora ended with code $?"
     pids=("${pids[0]}")
