@@ -24,7 +24,6 @@
 
 #include "app/AboutDlg.h"
 #include "app/AppTemplates.h"
-#include "app/DarkPalette.h"
 #include "app/FirmwareWizard.h"
 #include "app/KelmoraDlg.h"
 #include "app/Messages.h"
@@ -33,6 +32,7 @@
 #include "app/SpecialDialog.h"
 #include "comm/Connection.h"
 #include "firmware/LoaderMessage.h"
+#include "widgets/DarkPalette.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/SplashScreen.h"
 #include "widgets/TabCtrl.h"

@@ -68,13 +68,34 @@ void DrawLed(QPainter& painter, const LedCell& cell) {
   painter.translate(-cell.centre);
 }
 
-void DrawLabel(QPainter& painter, const LedCell& cell) {
+// The relative luminance of a colour (0 black, 1 white) and the contrast of two colours, from
+// 1 (the same) to 21 (black on white).
+double Luminance(const QColor& c) {
+  auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+  const double la = Luminance(a);
+  const double lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The labels are black on the page; a page too dark for black (a dark desktop) gets them in
+// its own text colour instead.
+QBrush LabelBrush(const LedCell& cell, const QPalette& page) {
+  constexpr double kReadable = 4.5;
+  if (Contrast(cell.caption.brush.color(), page.color(QPalette::Window)) >= kReadable) return cell.caption.brush;
+  return page.brush(QPalette::WindowText);
+}
+
+void DrawLabel(QPainter& painter, const LedCell& cell, const QBrush& brush) {
   QTextOption option(cell.caption.alignment);
   option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   painter.save();
   painter.setClipRect(cell.labelRect, Qt::IntersectClip);
   painter.setFont(cell.caption.font);
-  painter.setPen(QPen(cell.caption.brush, 1));
+  painter.setPen(QPen(brush, 1));
   painter.drawText(cell.labelRect, cell.caption.text, option);
   painter.restore();
 }
@@ -109,7 +130,7 @@ void CLedsView::paintEvent(QPaintEvent*) {
   for (const LedCell& cell : m_layout.cells) {
     if (cell.mask == 0) continue;
     DrawLed(painter, cell);
-    DrawLabel(painter, cell);
+    DrawLabel(painter, cell, LabelBrush(cell, palette()));
   }
 }
 

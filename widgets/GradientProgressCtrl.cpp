@@ -1,11 +1,13 @@
 #include "widgets/GradientProgressCtrl.h"
 
+#include "widgets/Contrast.h"
 #include "widgets/PrintfNumber.h"
 
 #include <QFontMetrics>
 #include <QLinearGradient>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 CGradientProgressCtrl::CGradientProgressCtrl(QWidget* parent)
     : QWidget(parent), m_timers(this, [this](int id) { OnTimer(id); }) {
@@ -196,24 +198,73 @@ void CGradientProgressCtrl::paintEvent(QPaintEvent*) {
   const QString text = DisplayText();
   if (!text.isEmpty()) {
     painter.setFont(font());
-    // Over the empty trough the text is dark; over a dark gradient it turns light, so the
-    // number stays readable wherever the filled edge crosses it.
-    const QRegion all(BarRect());
+    const QRect bar = BarRect();
+    // Over the empty trough the text takes the palette's text colour; over the gradient it is
+    // black or white, whichever reads better on the colours beneath it, with a soft halo in the
+    // other one, so the number stays readable wherever the filled edge crosses it.
     const QRegion over(filled);
-    painter.setClipRegion(all.subtracted(over));
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(BarRect(), Qt::AlignCenter | Qt::TextSingleLine, text);
+    painter.setClipRegion(QRegion(bar).subtracted(over));
+    painter.setPen(palette().color(QPalette::Text));
+    painter.drawText(bar, Qt::AlignCenter | Qt::TextSingleLine, text);
     if (!filled.isEmpty() && !m_colors.empty()) {
-      double luminance = 0.0;
-      for (const QColor& c : m_colors) luminance += 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue();
-      luminance /= static_cast<double>(m_colors.size());
+      const QColor ink = TextColorOverFill(text);
+      const bool light = ink == QColor(Qt::white);
       painter.setClipRegion(over);
-      const bool dark = luminance < 170.0;
-      // A soft shadow keeps the light text readable over the bright bands of the gradient.
-      painter.setPen(dark ? QColor(0, 0, 0, 120) : QColor(255, 255, 255, 150));
-      painter.drawText(BarRect().translated(1, 1), Qt::AlignCenter | Qt::TextSingleLine, text);
-      painter.setPen(dark ? QColor(Qt::white) : palette().color(QPalette::WindowText));
-      painter.drawText(BarRect(), Qt::AlignCenter | Qt::TextSingleLine, text);
+      painter.setPen(light ? QColor(0, 0, 0, 120) : QColor(255, 255, 255, 150));
+      painter.drawText(bar.translated(1, 1), Qt::AlignCenter | Qt::TextSingleLine, text);
+      painter.setPen(ink);
+      painter.drawText(bar, Qt::AlignCenter | Qt::TextSingleLine, text);
     }
   }
+}
+
+QColor CGradientProgressCtrl::GradientColorAt(int along) const {
+  if (m_colors.empty()) return {};
+  const int length = BarLength();
+  if (m_colors.size() < 2 || length <= 0) return m_colors.front();
+  // Where `along` falls in the gradient, which starts at the animation offset and repeats.
+  double t = std::fmod(static_cast<double>(along - m_nOffset) / length, 1.0);
+  if (t < 0) t += 1.0;
+  double start = 0.0;
+  for (std::size_t i = 0; i < m_segments.size(); ++i) {
+    const double width = m_segments[i] / 100.0;
+    if (t <= start + width || i + 1 == m_segments.size()) {
+      const double f = width > 0 ? std::clamp((t - start) / width, 0.0, 1.0) : 0.0;
+      const QColor& a = m_colors[i];
+      const QColor& b = m_colors[i + 1];
+      auto mix = [f](int x, int y) { return static_cast<int>(std::lround(x + (y - x) * f)); };
+      return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
+    }
+    start += width;
+  }
+  return m_colors.back();
+}
+
+QColor CGradientProgressCtrl::TextColorOverFill(const QString& text) const {
+  const QRect bar = BarRect();
+  const QRect filled = FilledRect();
+  if (filled.isEmpty() || m_colors.empty()) return palette().color(QPalette::Text);
+  // The part of the bar, measured along it from its start, that both the text and the filling
+  // cover; the colours there decide.
+  const QFontMetrics metrics(font());
+  const bool vertical = orientation() == Qt::Vertical;
+  const int extent = vertical ? metrics.height() : metrics.horizontalAdvance(text);
+  const int middle = vertical ? bar.bottom() + 1 - bar.center().y() : bar.center().x() - bar.left();
+  const int filledEnd = vertical ? filled.height() : filled.width();
+  const int from = std::max(0, middle - extent / 2);
+  const int to = std::min(filledEnd, middle + extent / 2);
+  std::vector<QColor> beneath;
+  const bool solid = depth() <= 8;
+  if (solid || to <= from) {
+    beneath.push_back(solid ? m_colors.front() : GradientColorAt(std::min(from, filledEnd - 1)));
+  } else {
+    for (int i = 0; i <= 8; ++i) beneath.push_back(GradientColorAt(from + (to - from) * i / 8));
+  }
+  double black = 21.0;
+  double white = 21.0;
+  for (const QColor& c : beneath) {
+    black = std::min(black, contrast::Ratio(Qt::black, c));
+    white = std::min(white, contrast::Ratio(Qt::white, c));
+  }
+  return black >= white ? QColor(Qt::black) : QColor(Qt::white);
 }

@@ -67,6 +67,11 @@ class CGradientProgressCtrl : public QWidget {
   // The inside of the frame and the part of it that is filled.
   QRect BarRect() const;
   QRect FilledRect() const;
+  // The gradient's colour `along` pixels from the bar's start (its left end, or the bottom of a
+  // vertical bar), with the animation offset applied.
+  QColor GradientColorAt(int along) const;
+  // Black or white: what `text` is drawn in where it lies over the filled part.
+  QColor TextColorOverFill(const QString& text) const;
 
   QSize sizeHint() const override;
 

@@ -1,5 +1,7 @@
 #include "widgets/LedButton.h"
 
+#include "widgets/Contrast.h"
+
 #include <QEvent>
 #include <algorithm>
 #include <QFontMetrics>
@@ -166,9 +168,18 @@ void CLedButton::paintEvent(QPaintEvent*) {
   painter.setFont(font());
   m_bDisabled = !isEnabled();
   if (m_bDisabled) {
-    painter.setPen(palette().color(QPalette::Light));
-    painter.drawText(textRect.translated(1, 1), align, caption);
-    painter.setPen(palette().color(QPalette::Dark));
+    // Embossed: the highlight one pixel down and right, the shadow over it. That reads only
+    // where the shadow is darker than the face; on a dark face the caption is drawn once, in
+    // the palette's disabled text colour.
+    const QColor face = item && item->ownBack ? item->back : palette().color(QPalette::Window);
+    const QColor shadow = palette().color(QPalette::Dark);
+    if (contrast::Luminance(shadow) < contrast::Luminance(face) && contrast::Ratio(shadow, face) >= 2.0) {
+      painter.setPen(palette().color(QPalette::Light));
+      painter.drawText(textRect.translated(1, 1), align, caption);
+      painter.setPen(shadow);
+    } else {
+      painter.setPen(contrast::Readable(palette().color(QPalette::Disabled, QPalette::ButtonText), face, 3.0));
+    }
     painter.drawText(textRect, align, caption);
   } else {
     painter.setPen(item ? item->text : palette().color(QPalette::ButtonText));

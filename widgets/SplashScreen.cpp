@@ -1,9 +1,11 @@
 #include "widgets/SplashScreen.h"
 
+#include "widgets/Contrast.h"
 #include "widgets/StaticLogo.h"
 #include "widgets/Templates.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QScreen>
@@ -26,12 +28,27 @@ CSplashView::CSplashView(QWidget* parent) : QWidget(parent) {
     bold.setBold(true);
     version->setFont(bold);
   }
-  if (QLabel* status = StatusLabel()) {
-    QPalette p = status->palette();
-    p.setColor(QPalette::WindowText, QColor(0x50, 0x5A, 0x66));
-    status->setPalette(p);
-  }
+  TakePaletteColors();
   SetVersionText();
+}
+
+void CSplashView::TakePaletteColors() {
+  // The status line is quieter than the version: its text colour a third of the way towards
+  // the background, as long as it still reads there.
+  QLabel* status = StatusLabel();
+  if (status == nullptr) return;
+  const QColor text = palette().color(QPalette::WindowText);
+  const QColor back = palette().color(QPalette::Window);
+  auto mix = [](int a, int b) { return (2 * a + b) / 3; };
+  const QColor quiet(mix(text.red(), back.red()), mix(text.green(), back.green()), mix(text.blue(), back.blue()));
+  QPalette p = status->palette();
+  p.setColor(QPalette::WindowText, contrast::Readable(quiet, back));
+  status->setPalette(p);
+}
+
+void CSplashView::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) TakePaletteColors();
 }
 
 QString CSplashView::FormatVersionText(std::uint16_t major, std::uint16_t minor,
@@ -57,11 +74,13 @@ CStaticLogo* CSplashView::Logo() const { return control<CStaticLogo>(this, templ
 
 void CSplashView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  // From the palette's field colour at the top to its window colour at the bottom: white to
+  // light grey on a light desktop, and dark on a dark one, where the texts are light.
   QLinearGradient back(0, 0, 0, height());
-  back.setColorAt(0.0, QColor(0xFF, 0xFF, 0xFF));
-  back.setColorAt(1.0, QColor(0xE9, 0xEE, 0xF3));
+  back.setColorAt(0.0, palette().color(QPalette::Base));
+  back.setColorAt(1.0, palette().color(QPalette::Window));
   painter.fillRect(rect(), back);
-  painter.setPen(QColor(0xC5, 0xCD, 0xD6));
+  painter.setPen(palette().color(QPalette::Mid));
   const int y = control(this, templates::kSplashStatus) ? control(this, templates::kSplashStatus)->y() - 4 : height() - 24;
   painter.drawLine(12, y, width() - 13, y);
 }
@@ -73,10 +92,14 @@ CSplashScreen::CSplashScreen(QWidget* parent)
   layout->setContentsMargins(1, 1, 1, 1);
   layout->addWidget(m_pView);
   setFixedSize(m_pView->size() + QSize(2, 2));
-  QPalette p = palette();
-  p.setColor(QPalette::Window, QColor(0x8A, 0x96, 0xA3));
-  setPalette(p);
-  setAutoFillBackground(true);
+}
+
+void CSplashScreen::paintEvent(QPaintEvent*) {
+  // A one-pixel border around the view, in the palette's shadow side.
+  QPainter painter(this);
+  painter.setPen(palette().color(QPalette::Dark));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void CSplashScreen::SetStatusText(const QString& text) {

@@ -29,6 +29,11 @@ class CSplashView : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  // The status line's quieter text colour, from the current palette.
+  void TakePaletteColors();
 };
 
 class CSplashScreen : public QWidget {
@@ -40,6 +45,9 @@ class CSplashScreen : public QWidget {
   void SetStatusText(const QString& text);
   // Shows the window centred on the screen and paints it at once.
   void ShowCentered();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   CSplashView* m_pView;

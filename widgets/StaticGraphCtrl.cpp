@@ -1,5 +1,7 @@
 #include "widgets/StaticGraphCtrl.h"
 
+#include "widgets/Contrast.h"
+
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
@@ -59,7 +61,8 @@ class AxesLayer : public CGraphLayer {
     painter.setPen(QPen(m_pOwner->palette().color(QPalette::Dark), 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(plot.adjusted(0, 0, -1, -1));
-    painter.setPen(m_pOwner->palette().color(QPalette::WindowText));
+    // The labels stand on the control's face, outside the plot.
+    painter.setPen(m_pOwner->palette().color(QPalette::ButtonText));
     const QFontMetrics metrics(painter.font());
     for (int i = 0; i <= kLabelLevels; ++i) {
       const int y = plot.top() + (plot.height() - 1) * i / kLabelLevels;
@@ -118,11 +121,8 @@ void CGraphSeries::Draw(QPainter& painter) const {
 }
 
 CStaticGraphCtrl::CStaticGraphCtrl(QWidget* parent)
-    : QFrame(parent),
-      m_framePen(palette().color(QPalette::Button), 8.0),
-      m_accentPen(QColor::fromRgba(0xFF316AC5)),
-      m_faceBrush(palette().color(QPalette::Button)),
-      m_highlightBrush(palette().color(QPalette::Highlight)) {
+    : QFrame(parent), m_accentPen(QColor::fromRgba(0xFF316AC5)) {
+  TakePaletteColors();
   m_layers.push_back(std::make_unique<BackgroundLayer>(this));
   m_layers.push_back(std::make_unique<AxesLayer>(this, &m_valueAxis));
   UpdateGeometry();
@@ -264,9 +264,17 @@ void CStaticGraphCtrl::UpdateGeometry() const {
   m_valueAxis.extent = -(std::max(1, plot.height()) - 1.0);
 }
 
+void CStaticGraphCtrl::TakePaletteColors() {
+  m_framePen = QPen(palette().color(QPalette::Button), 8.0);
+  m_faceBrush = QBrush(palette().color(QPalette::Button));
+  m_highlightBrush = QBrush(palette().color(QPalette::Highlight));
+}
+
 void CStaticGraphCtrl::changeEvent(QEvent* event) {
   QFrame::changeEvent(event);
   if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) m_bGeometryValid = false;
+  // A new colour scheme (a dark desktop, or the page handing on its own) renews the face pens.
+  if (event->type() == QEvent::PaletteChange) TakePaletteColors();
 }
 
 void CStaticGraphCtrl::resizeEvent(QResizeEvent* event) {
@@ -301,7 +309,10 @@ void CStaticGraphCtrl::DrawCaption(QPainter& painter) const {
   QColor back = palette().color(QPalette::Base);
   back.setAlpha(210);
   painter.fillRect(box, back);
-  painter.setPen(m_series.empty() ? palette().color(QPalette::Text) : m_series.front()->Pen().color());
+  // The legend is written in the first series' colour where that reads on the plot, and in a
+  // lighter or darker shade of it where it does not (a dark plot under a dark palette).
+  const QColor ink = m_series.empty() ? palette().color(QPalette::Text) : m_series.front()->Pen().color();
+  painter.setPen(contrast::Readable(ink, palette().color(QPalette::Base)));
   painter.drawText(box, Qt::AlignCenter, text);
 }
 

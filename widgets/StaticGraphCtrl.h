@@ -118,6 +118,8 @@ class CStaticGraphCtrl : public QFrame {
   // events, so every user of the geometry refreshes it first.
   void UpdateGeometry() const;
   void DrawCaption(QPainter& painter) const;
+  // The face and highlight colours of the pens and brushes, from the current palette.
+  void TakePaletteColors();
 
   QPen m_framePen;     // button face, 8 px: the soft border around the chart
   QPen m_accentPen;    // 0xFF316AC5

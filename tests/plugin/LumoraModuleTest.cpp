@@ -15,6 +15,7 @@
 
 #include "tests/widgets/WidgetTestUtil.h"
 #include "visualobject/ComponentInterface.h"
+#include "widgets/DarkPalette.h"
 
 namespace {
 
@@ -191,6 +192,20 @@ TEST_F(Lumora, ValuesLightTheirMasks) {
     EXPECT_TRUE(testutil::WaitFor([&] { return Lamps(view) == steps[i].lamps; }, 10000));
   }
   EXPECT_GT(host.reads, 0);
+}
+
+// The labels are black on a light page; on a dark one black would vanish, so they turn light.
+TEST_F(Lumora, LabelsReadOnADarkPage) {
+  page.setPalette(DarkPalette());
+  QWidget* view = Create(&host);
+  ASSERT_NE(view, nullptr);
+  const QImage image = testutil::Render(view);
+  for (const QPoint lamp : {QPoint(5, 45), QPoint(105, 45), QPoint(5, 85)}) {
+    int light = 0;
+    for (int y = lamp.y(); y < lamp.y() + 14; ++y)
+      for (int x = lamp.x() + 21; x < lamp.x() + 100; ++x) light += testutil::Luminance(image.pixel(x, y)) > 170;
+    EXPECT_GT(light, 10);
+  }
 }
 
 TEST_F(Lumora, UnfinishedAndFailedReadsChangeNothing) {
