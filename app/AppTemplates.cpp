@@ -33,6 +33,7 @@ const DialogTemplate& MonitorDialog() {
           {kSave, ControlKind::Button, Ru("Сохранение"), 14, 144, 106, 14, 0, {}},
           {kFirmware, ControlKind::Button, QStringLiteral("Firmware..."), 14, 161, 106, 14, 0, {}},
           {kQueueReadout, ControlKind::Static, QStringLiteral("-1"), 7, 184, 120, 10, ControlStyle::kHidden, {}},
+          {kLinkStatus, ControlKind::Static, {}, 7, 184, 120, 22, ControlStyle::kWordWrap | ControlStyle::kHidden, {}},
           {kTabs, ControlKind::Tab, {}, 133, 7, 300, 200, 0, {}},
       }};
   return tmpl;

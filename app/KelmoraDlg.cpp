@@ -69,6 +69,15 @@ bool CMonitorDlg::OnInitDialog() {
   } catch (...) {
     KELMORA_EXCEPTION("m_dvRepresentationServer = new CDeviceView(m_sdialog.ReturnProfile(), m_modbusDev)");
   }
+  if (m_dvRepresentationServer && m_pConnection) {
+    // An unplugged adapter is reopened by the server's worker; the window hears of it queued.
+    CConnection* connection = m_pConnection.get();
+    m_dvRepresentationServer->SetReconnect([connection] { return connection->Reopen(); },
+                                           [this](bool up) {
+                                             QMetaObject::invokeMethod(this, [this, up] { OnLinkChanged(up); },
+                                                                       Qt::QueuedConnection);
+                                           });
+  }
   try {
     if (m_dvRepresentationServer) m_dvRepresentationServer->Create(this, 1300);
   } catch (...) {
@@ -101,6 +110,20 @@ void CMonitorDlg::RunFlashCommand(bool save) {
   // Show what the device holds now: every object that is not busy reads its value again.
   if (m_pPages)
     for (const auto& object : m_pPages->Objects()) object->InstantQuery(false);
+}
+
+void CMonitorDlg::OnLinkChanged(bool up) {
+  if (m_bClosed) return;
+  if (auto* status = control<QLabel>(this, kLinkStatus)) {
+    status->setText(up ? QString() : QString::fromUtf8(CDeviceView::kLinkLostText));
+    status->setVisible(!up);
+  }
+  if (!m_pPages) return;
+  for (const auto& object : m_pPages->Objects()) {
+    // Back: every object that is not busy shows what the device holds now, as after a flash load.
+    if (up) object->InstantQuery(false);
+    else object->ShowLinkLost();
+  }
 }
 
 void CMonitorDlg::RunLongQuery(const QueryHandle& handle) {

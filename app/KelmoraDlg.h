@@ -49,6 +49,10 @@ class CMonitorDlg : public QDialog {
   // Waits for `handle` in the long-query dialog.
   void RunLongQuery(const QueryHandle& handle);
   void ShowAbout();
+  // The line to the device was lost (false) or is back (true): the status line, the lamps,
+  // and once back a fresh read by every idle object.
+  void OnLinkChanged(bool up);
+
   // The queue readout: the count of queued requests in the high half of `w`, the current
   // request's id (signed) in the low half. Threads post it as a queued call.
   Q_INVOKABLE void OnQueueReadout(quint32 w);

@@ -25,6 +25,7 @@ void CComPortChannel::LogPortFailure(const char* operation) {
     m_iLoggedError = 0;
     return;
   }
+  if (error == comm_error::kDeviceNotConnected) m_bLineLost = true;
   if (error == m_iLoggedError) return;  // one line per failure, not one per poll
   m_iLoggedError = error;
   std::string text = std::string("Serial port ") + operation + " failed with code " + std::to_string(error);
@@ -65,6 +66,7 @@ void CComPortChannel::Purge() {
   if (!noPurge) {
     try {
       m_sbPort->Purge();
+      if (m_sbPort->lastError == comm_error::kDeviceNotConnected) m_bLineLost = true;
     } catch (...) {
       KELMORA_EXCEPTION("m_sbPort->Purge()");
     }
@@ -80,6 +82,11 @@ int32_t CComPortChannel::WaitReadable(int32_t timeoutMs) {
   const int32_t result = m_sbPort->WaitReadable(timeoutMs);
   if (result != comm_error::kTimeout && result != comm_error::kOperationAborted) LogPortFailure("wait");
   return result;
+}
+
+void CComPortChannel::ClearLineLost() {
+  m_bLineLost = false;
+  m_iLoggedError = 0;
 }
 
 void CComPortChannel::Interrupt() {

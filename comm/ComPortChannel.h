@@ -23,6 +23,9 @@ class CComPortChannel final : public DataChannel {
   int32_t Read(uint8_t* buffer, int32_t length) override;
   int32_t WaitReadable(int32_t timeoutMs) override;
   void Interrupt() override;
+  bool LineLost() const override { return m_bLineLost.load(); }
+  // The port was opened again: the device is back.
+  void ClearLineLost();
 
   SerialPort* Port() const { return m_sbPort; }
 
@@ -33,4 +36,5 @@ class CComPortChannel final : public DataChannel {
 
   SerialPort* m_sbPort;
   int32_t m_iLoggedError = 0;  // the last port error written to the fault log
+  std::atomic<bool> m_bLineLost{false};
 };

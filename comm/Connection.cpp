@@ -33,18 +33,28 @@ std::string DescribePortError(int32_t code, const std::string& systemText) {
   return words;
 }
 
+std::string CConnection::Description() const {
+  std::lock_guard lock(m_descriptionMutex);
+  return m_strDescription;
+}
+
+void CConnection::SetDescription(std::string text) {
+  std::lock_guard lock(m_descriptionMutex);
+  m_strDescription = std::move(text);
+}
+
 void CConnection::Close() {
   m_pProtocol.reset();
   m_pChannel.reset();  // closes the port
   if (m_pPort != nullptr) m_pPort->Close();
   m_pPort = nullptr;
-  m_strDescription.clear();
+  SetDescription({});
 }
 
 bool CConnection::Create(const ConnectionSettings& settings, std::string* why) {
   Close();
   m_iOpenError = kSuccess;
-  std::string name;
+  m_settings = settings;
   if (settings.serialType != 0) {
     char serial[64] = {};
     if (FtdiSerialNumberByIndex(settings.deviceNumber, serial) != 0) {
@@ -53,34 +63,15 @@ bool CConnection::Create(const ConnectionSettings& settings, std::string* why) {
       return false;
     }
     m_pPort = &m_ftdiPort;
-    name = serial;
-    m_strDescription = "FTDI " + name;
+    m_strPortName = serial;
   } else {
     m_pPort = &m_comPort;
-    name = "\\\\.\\COM" + std::to_string(settings.serialNumber);
-    const std::string path = ResolveComPort(settings.serialNumber);
-    m_strDescription = "COM" + std::to_string(settings.serialNumber) + (path.empty() ? "" : " (" + path + ")");
+    m_strPortName = "\\\\.\\COM" + std::to_string(settings.serialNumber);
   }
-  m_pPort->SetupReadTimeouts(0);
-  m_pPort->Open(name, 0, 0, true);
-  if (!m_pPort->IsOpen()) {
-    m_iOpenError = m_pPort->lastError;
-    if (why != nullptr) *why = m_strDescription + ": " + DescribePortError(m_pPort->lastError, m_pPort->GetLastErrorText());
+  if (!OpenPort(why)) {
     m_pPort = nullptr;
     return false;
   }
-  const int32_t setup = m_pPort->Setup(static_cast<uint32_t>(settings.baudRate), static_cast<uint8_t>(settings.dataBits),
-                                       static_cast<uint8_t>(settings.parity), static_cast<uint8_t>(settings.stopBits));
-  if (setup != kSuccess) {
-    // Communicating at the wrong speed would only produce noise: report it instead.
-    m_iOpenError = setup;
-    if (why != nullptr) *why = m_strDescription + ": " + DescribePortError(setup, m_pPort->GetLastErrorText());
-    m_pPort->Close();
-    m_pPort = nullptr;
-    return false;
-  }
-  m_pPort->SetupHandshaking(0);
-  m_pPort->Purge();
   try {
     m_pChannel = std::make_unique<CComPortChannel>(m_pPort);
     m_pProtocol = std::make_unique<ModbusRtuProtocol>(m_pChannel.get(), static_cast<uint16_t>(settings.modbusSlaveNumber), 100);
@@ -90,6 +81,44 @@ bool CConnection::Create(const ConnectionSettings& settings, std::string* why) {
     if (why != nullptr) *why = "the connection could not be built";
     return false;
   }
+  return true;
+}
+
+bool CConnection::OpenPort(std::string* why) {
+  if (m_settings.serialType != 0) {
+    SetDescription("FTDI " + m_strPortName);
+  } else {
+    const std::string path = ResolveComPort(m_settings.serialNumber);
+    SetDescription("COM" + std::to_string(m_settings.serialNumber) + (path.empty() ? "" : " (" + path + ")"));
+  }
+  m_pPort->SetupReadTimeouts(0);
+  m_pPort->Open(m_strPortName, 0, 0, true);
+  if (!m_pPort->IsOpen()) {
+    m_iOpenError = m_pPort->lastError;
+    if (why != nullptr) *why = Description() + ": " + DescribePortError(m_pPort->lastError, m_pPort->GetLastErrorText());
+    return false;
+  }
+  const int32_t setup = m_pPort->Setup(static_cast<uint32_t>(m_settings.baudRate), static_cast<uint8_t>(m_settings.dataBits),
+                                       static_cast<uint8_t>(m_settings.parity), static_cast<uint8_t>(m_settings.stopBits));
+  if (setup != kSuccess) {
+    // Communicating at the wrong speed would only produce noise: report it instead.
+    m_iOpenError = setup;
+    if (why != nullptr) *why = Description() + ": " + DescribePortError(setup, m_pPort->GetLastErrorText());
+    m_pPort->Close();
+    return false;
+  }
+  m_pPort->SetupHandshaking(0);
+  m_pPort->Purge();
+  return true;
+}
+
+bool CConnection::Reopen() {
+  if (!m_pChannel || m_pPort == nullptr) return false;
+  m_pPort->Close();
+  if (!OpenPort(nullptr)) return false;
+  m_iOpenError = kSuccess;
+  m_pChannel->ClearLineLost();
+  faultlog::PlainLine("Port reopened: " + Description());
   return true;
 }
 

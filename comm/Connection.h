@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,22 +30,36 @@ class CConnection {
   bool Create(const ConnectionSettings& settings, std::string* why = nullptr);
   // Deletes the master and the channel, which closes the port.
   void Close();
+  // After the device went away (an unplugged adapter): closes the port and opens the same one
+  // again with the same line settings, under the channel and master already built: COM n
+  // through its link as it resolves now, an FTDI adapter by its serial number. False while it
+  // cannot be opened. Call from the thread that uses the channel.
+  bool Reopen();
 
   ModbusRtuProtocol* Protocol() const { return m_pProtocol.get(); }
   CComPortChannel* Channel() const { return m_pChannel.get(); }
   SerialPort* Port() const { return m_pPort; }
-  // What the port is: "COM9 (/dev/pts/3)" or "FTDI FT1A2B3C".
-  const std::string& Description() const { return m_strDescription; }
+  // What the port is: "COM9 (/dev/pts/3)" or "FTDI FT1A2B3C"; a reopened COM port names the
+  // device its link leads to now.
+  std::string Description() const;
   // The port layer's code for why the last Create failed (kAccessDenied, kFileNotFound...);
   // kSuccess after a Create that opened the port.
   int32_t OpenError() const { return m_iOpenError; }
 
  private:
+  // Opens `m_pPort` as `m_strPortName` and sets the line up; false with the port layer's code
+  // in m_iOpenError and `why` filled, the port closed.
+  bool OpenPort(std::string* why);
+  void SetDescription(std::string text);
+
   ComSerialPort m_comPort;
   FtdiSerialPort m_ftdiPort;
   SerialPort* m_pPort = nullptr;
   std::unique_ptr<CComPortChannel> m_pChannel;
   std::unique_ptr<ModbusRtuProtocol> m_pProtocol;
+  ConnectionSettings m_settings;
+  std::string m_strPortName;  // what the port's Open takes: "\\.\COM9" or the serial number
+  mutable std::mutex m_descriptionMutex;
   std::string m_strDescription;
   int32_t m_iOpenError = 0;
 };

@@ -24,4 +24,7 @@ class DataChannel {
   virtual int32_t WaitReadable(int32_t timeoutMs) = 0;
   // Ends a `WaitReadable` in progress on another thread (or the next one) at once.
   virtual void Interrupt() = 0;
+  // True once an operation found the device gone (an unplugged adapter, a hung-up line),
+  // until the line is opened again. A channel that cannot lose its device never is.
+  virtual bool LineLost() const { return false; }
 };

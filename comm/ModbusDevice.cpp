@@ -53,6 +53,10 @@ void ModbusDevice::Stop() {
   if (HaveProtocol()) m_pModbus->stopRequested = true;
 }
 
+bool ModbusDevice::LineLost() const {
+  return m_pModbus != nullptr && m_pModbus->channel != nullptr && m_pModbus->channel->LineLost();
+}
+
 void ModbusDevice::SetTimeout(int32_t milliseconds) {
   if (HaveProtocol()) m_pModbus->timeoutMs = milliseconds;
 }

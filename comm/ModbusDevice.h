@@ -38,6 +38,8 @@ class ModbusDevice {
   void Stop();
   // The answer time-out in milliseconds; -1 waits until stopped.
   void SetTimeout(int32_t milliseconds);
+  // True when the line under the master found the device gone.
+  bool LineLost() const;
 
   ModbusAnswer ReadElement(const ModbusMapping& mapping);
   ModbusAnswer WriteElement(const ModbusMapping& mapping, uint16_t value);

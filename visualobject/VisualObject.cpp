@@ -177,6 +177,10 @@ void CVisualObject::OnUpdateQueryState() {
   }
 }
 
+void CVisualObject::ShowLinkLost() {
+  if (m_bLedReady && m_led) m_led->SetState(LedFailed);
+}
+
 void CVisualObject::StartUpdate() {
   const int r = std::rand() % 10;
   StartTimerSlot(m_nStartTimer, StartTimer, 10000 / (r + 10));

@@ -70,6 +70,8 @@ class CVisualObject : public QFrame {
   void StopWait();
   // Shows the handle's state text and colour on the lamp.
   void OnUpdateQueryState();
+  // The device's line is lost: the lamp shows the failed state until the next answer.
+  void ShowLinkLost();
   // (Re)starts the start timer with a period drawn from 1000, 909, ..., 526 ms.
   void StartUpdate();
   // The timer state machine; subclasses handle their own ids first and pass the rest on.
