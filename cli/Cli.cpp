@@ -180,8 +180,9 @@ class Session {
  public:
   Session(const Options& options, std::ostream& err) : m_options(options), m_err(err) {}
 
-  // Builds everything; false (with the reason on `err`) when the device cannot be used.
-  bool Open(bool needProfile) {
+  // Builds everything; false (with the reason on `err`) when the device cannot be used. With
+  // `reconnect`, a port whose device went away is reopened every second until it is back.
+  bool Open(bool needProfile, bool reconnect = false) {
     std::string why;
     if (!m_connection.Create(Settings(m_options), &why)) {
       m_err << "cannot open the port: " << why << "\n";
@@ -211,6 +212,7 @@ class Session {
     }
     m_device.SetProtocol(m_connection.Protocol());
     m_view = std::make_unique<CDeviceView>(profiles[m_profileIndex], &m_device);
+    if (reconnect) m_view->SetReconnect([this] { return m_connection.Reopen(); });
     m_view->Create(nullptr, 1300);
     return true;
   }
@@ -352,10 +354,11 @@ int Write(const Options& o, std::ostream& out, std::ostream& err) {
     if (t == nullptr) throw UsageError{"no property \"" + assignment.substr(0, eq) + "\" in this profile"};
     ModbusProperty property = t->property;
     const std::string text = assignment.substr(eq + 1);
-    int32_t raw = StringToPropertyValue(property, text);
-    const auto item = std::find(property.data.begin(), property.data.end(), text);
-    if (property.kind == PropertyKind::Natural && item != property.data.end()) raw = static_cast<int32_t>(item - property.data.begin());
-    jobs.push_back({property, raw});
+    // Every value is checked before the first one goes out: a bad one sends nothing at all.
+    std::string why;
+    const std::optional<int32_t> raw = CheckedStringToPropertyValue(property, text, why);
+    if (!raw) throw UsageError{property.caption + ": \"" + text + "\" " + why + "; nothing was written"};
+    jobs.push_back({property, *raw});
   }
   int result = kOk;
   for (Job& job : jobs) {
@@ -370,7 +373,7 @@ int Write(const Options& o, std::ostream& out, std::ostream& err) {
 
 int Watch(const Options& o, std::ostream& out, std::ostream& err) {
   Session session(o, err);
-  if (!session.Open(true)) return kDeviceFailed;
+  if (!session.Open(true, true)) return kDeviceFailed;
   std::vector<Target> targets;
   for (const Target& t : Properties(session.View().Profile()))
     if (o.page < 0 || t.page == o.page) targets.push_back(t);
@@ -393,8 +396,10 @@ int Watch(const Options& o, std::ostream& out, std::ostream& err) {
     }
     if (terminal) out << "\x1b[H\x1b[2J";
     out << id.name << " " << id.version.Format() << " on " << session.Connection().Description() << (terminal ? "  (Ctrl+C ends)" : "")
-        << "\n"
-        << table.str() << std::flush;
+        << "\n";
+    // The status line while the adapter is away; the values come back once it returns.
+    if (session.View().LinkLost()) out << CDeviceView::kLinkLostText << (terminal ? "\x1b[K\n" : "\n");
+    out << table.str() << std::flush;
     const auto next = started + std::chrono::milliseconds(o.intervalMs);
     while (!g_interrupted && std::chrono::steady_clock::now() < next && (o.count < 0 || round + 1 < o.count))
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

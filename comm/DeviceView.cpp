@@ -122,6 +122,9 @@ CDeviceView::~CDeviceView() {
 }
 
 std::thread::id CDeviceView::Create(void* parent, int32_t id) {
+  // A server is created once (SetSuspended restarts it): a second call would otherwise wait
+  // here for a worker that ends only when stopped.
+  if (m_worker.joinable()) return {};
   m_pParent = parent;
   m_iId = id;
   m_bStopRequested = false;
@@ -324,22 +327,66 @@ void CDeviceView::WorkerLoop() {
       request.values = std::move(answer.values);
       request.state = QueryHandle::Updated;
     }
-    {
-      // The result is filed before the running request is released, so a poll in between
-      // finds one or the other, never neither.
-      std::lock_guard lock(m_currentMutex);
-      m_results.Insert(request);
-      m_current.state = request.state;
-      m_current.values = request.values;
-    }
-    {
-      std::lock_guard lock(m_resultMutex);
-      ++m_uResultsFiled;
-    }
-    m_resultCv.notify_all();
+    FileResult(request);
     WorkerLog().Write("Окончание обработки запроса");
+    if (m_reopen && m_pDevice->LineLost()) WaitForLink();
   }
   m_bWorkerEnded = true;
+}
+
+void CDeviceView::FileResult(const QueryHandle& request) {
+  {
+    // The result is filed before the running request is released, so a poll in between
+    // finds one or the other, never neither.
+    std::lock_guard lock(m_currentMutex);
+    m_results.Insert(request);
+    m_current.state = request.state;
+    m_current.values = request.values;
+  }
+  {
+    std::lock_guard lock(m_resultMutex);
+    ++m_uResultsFiled;
+  }
+  m_resultCv.notify_all();
+}
+
+void CDeviceView::SetReconnect(std::function<bool()> reopen, std::function<void(bool up)> linkChanged) {
+  m_reopen = std::move(reopen);
+  m_linkChanged = std::move(linkChanged);
+}
+
+void CDeviceView::WaitForLink() {
+  m_bLinkLost = true;
+  faultlog::PlainLine("Device link lost: reopening the port every second");
+  if (m_linkChanged) m_linkChanged(false);
+  auto nextTry = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReopenPeriodMs);
+  while (!m_bStopRequested) {
+    QueryHandle request;
+    for (;;) {
+      {
+        std::lock_guard lock(m_currentMutex);
+        if (!m_queue.RemoveFirst(request)) break;
+        request.state = QueryHandle::InProcess;
+        m_current = request;
+      }
+      request.state = QueryHandle::Timeout;
+      FileResult(request);
+    }
+    {
+      std::unique_lock lock(m_wakeMutex);
+      m_wakeCv.wait_until(lock, nextTry, [&] { return m_bStopRequested || (!m_bHoldRequested && m_queue.Count() > 0); });
+    }
+    if (m_bStopRequested || std::chrono::steady_clock::now() < nextTry) continue;
+    ++m_iReopenAttempts;
+    if (m_reopen()) {
+      m_bLinkLost = false;
+      ++m_iReconnects;
+      faultlog::PlainLine("Device link restored");
+      if (m_linkChanged) m_linkChanged(true);
+      return;
+    }
+    nextTry = std::max(nextTry + std::chrono::milliseconds(kReopenPeriodMs), std::chrono::steady_clock::now());
+  }
 }
 
 void CDeviceView::ArmWatchdog() {

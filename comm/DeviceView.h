@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -67,8 +68,23 @@ class CDeviceView {
   CDeviceView& operator=(const CDeviceView&) = delete;
 
   // Starts the worker. `parent` and `id` identify the server to the window that owns it; the
-  // server itself has no window.
+  // server itself has no window. Fails (a default id) on a server created already.
   std::thread::id Create(void* parent, int32_t id);
+
+  // Riding out an unplugged adapter. Once the line reports the device gone, every request is
+  // answered "Timeout" at once without going out (so nothing piles up to be sent in a burst
+  // later) and `reopen` is called on the worker thread every `kReopenPeriodMs` until it
+  // returns true; then traffic resumes. `linkChanged` (may be empty) hears, on the worker
+  // thread, false when the link was lost and true when it is back. Set before `Create`.
+  // Without `reopen`, a lost line fails each request like any other fault.
+  static constexpr int32_t kReopenPeriodMs = 1000;
+  // What the window's status line and the command line show meanwhile.
+  static constexpr const char* kLinkLostText = "Связь с устройством потеряна, переподключение...";
+  void SetReconnect(std::function<bool()> reopen, std::function<void(bool up)> linkChanged = {});
+  bool LinkLost() const { return m_bLinkLost.load(); }
+  // How often the link came back, and how often the port was tried meanwhile.
+  int64_t Reconnects() const { return m_iReconnects.load(); }
+  int64_t ReopenAttempts() const { return m_iReopenAttempts.load(); }
 
   // The calls a window makes are virtual, so window tests can stand a scripted server in.
   virtual QueryHandle GetProperty(const ModbusProperty& property);
@@ -103,6 +119,10 @@ class CDeviceView {
   void Wake();
   ModbusMapping MappingOf(int32_t propertyId) const;
   QueryHandle Enqueue(const ModbusProperty& property, int32_t kind, std::vector<int32_t> values);
+  // Files a finished request for its owner and wakes `WaitQuery`.
+  void FileResult(const QueryHandle& request);
+  // Until the line opens again: answers what is queued "Timeout", tries `m_reopen` each period.
+  void WaitForLink();
 
   // The watchdog: a read or write still waiting 60 ms after it started is aborted.
   void ArmWatchdog();
@@ -125,6 +145,12 @@ class CDeviceView {
   std::atomic<int32_t> m_iStageTextId{0};
   void* m_pParent = nullptr;
   int32_t m_iId = 0;
+
+  std::function<bool()> m_reopen;
+  std::function<void(bool)> m_linkChanged;
+  std::atomic<bool> m_bLinkLost{false};
+  std::atomic<int64_t> m_iReconnects{0};
+  std::atomic<int64_t> m_iReopenAttempts{0};
 
   std::mutex m_wakeMutex;  // with m_wakeCv: the idle worker sleeps until there is work
   std::condition_variable m_wakeCv;

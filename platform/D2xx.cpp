@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -16,16 +17,20 @@ using namespace comm_error;
 
 namespace {
 
+// A call in progress on one thread keeps its device alive while FT_W32_CloseHandle on another
+// thread takes the handle out of the map: the device closes when the last of them lets go.
 struct OpenHandle {
-  std::unique_ptr<CStreamComm> comm;
+  std::shared_ptr<CStreamComm> comm;
   std::string serial;
 };
 
 std::mutex g_mutex;
 std::map<FT_HANDLE, OpenHandle> g_handles;      // every handle this process holds open
+uintptr_t g_lastHandle = 0;                     // handles are numbers, never reused
 std::vector<d2xx::AdapterInfo> g_infoList;        // built by FT_CreateDeviceInfoList
 thread_local int32_t t_lastOpenError = 0;
 thread_local std::string t_lastOpenText;
+thread_local std::string t_lastErrorText;       // what KFT_LastErrorText hands out
 
 bool FakeBackend() { return std::getenv("KELMORA_FTDI_FAKE") != nullptr; }
 
@@ -62,16 +67,17 @@ bool SerialIsOpen(const std::string& serial) {
                      [&](const auto& entry) { return entry.second.serial == serial; });
 }
 
-// The open device of a handle, or null (the caller then fails with 6).
-CStreamComm* Comm(FT_HANDLE handle) {
+// The open device of a handle, or null (the caller then fails with 6). The caller's share
+// keeps the device open for the whole call.
+std::shared_ptr<CStreamComm> Comm(FT_HANDLE handle) {
   std::lock_guard lock(g_mutex);
   const auto it = g_handles.find(handle);
-  return it == g_handles.end() ? nullptr : it->second.comm.get();
+  return it == g_handles.end() ? nullptr : it->second.comm;
 }
 
 template <typename Call>
 bool OnHandle(FT_HANDLE handle, Call call) {
-  CStreamComm* comm = Comm(handle);
+  const std::shared_ptr<CStreamComm> comm = Comm(handle);
   return comm != nullptr && call(*comm);
 }
 
@@ -93,10 +99,14 @@ FT_STATUS FT_CreateDeviceInfoList(LPDWORD lpdwNumDevs) {
   return FT_OK;
 }
 
+// *lpdwNumDevs comes in as the number of nodes `pDest` holds (the count FT_CreateDeviceInfoList
+// gave the caller) and goes out as the number filled: a list rebuilt meanwhile with more
+// adapters must not run past the caller's array.
 FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, LPDWORD lpdwNumDevs) {
   if (pDest == nullptr || lpdwNumDevs == nullptr) return FT_INVALID_PARAMETER;
   std::lock_guard lock(g_mutex);
-  for (size_t i = 0; i < g_infoList.size(); ++i) {
+  const size_t count = std::min<size_t>(*lpdwNumDevs, g_infoList.size());
+  for (size_t i = 0; i < count; ++i) {
     FT_DEVICE_LIST_INFO_NODE& node = pDest[i];
     const auto& info = g_infoList[i];
     node.Flags = SerialIsOpen(info.serial) ? FT_FLAGS_OPENED : 0;
@@ -109,7 +119,7 @@ FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, LPDWORD lpdwNumD
     for (const auto& [handle, open] : g_handles)
       if (open.serial == info.serial) node.ftHandle = handle;
   }
-  *lpdwNumDevs = static_cast<DWORD>(g_infoList.size());
+  *lpdwNumDevs = static_cast<DWORD>(count);
   return FT_OK;
 }
 
@@ -166,13 +176,13 @@ FT_HANDLE FT_W32_CreateFile(const char* lpszName, DWORD, DWORD, void*, DWORD, DW
     if (!comm) return fail(error, text);
   }
   std::lock_guard lock(g_mutex);
-  FT_HANDLE handle = comm.get();
+  FT_HANDLE handle = reinterpret_cast<FT_HANDLE>(++g_lastHandle);
   g_handles.emplace(handle, OpenHandle{std::move(comm), serial});
   return handle;
 }
 
 bool FT_W32_CloseHandle(FT_HANDLE ftHandle) {
-  std::unique_ptr<CStreamComm> comm;
+  std::shared_ptr<CStreamComm> comm;
   {
     std::lock_guard lock(g_mutex);
     const auto it = g_handles.find(ftHandle);
@@ -180,19 +190,20 @@ bool FT_W32_CloseHandle(FT_HANDLE ftHandle) {
     comm = std::move(it->second.comm);
     g_handles.erase(it);
   }
-  return true;  // the device closes as `comm` goes
+  return true;  // the device closes as `comm` goes, or when a call still using it ends
 }
 
 DWORD FT_W32_GetLastError(FT_HANDLE ftHandle) {
   if (ftHandle == nullptr) return static_cast<DWORD>(t_lastOpenError);
-  CStreamComm* comm = Comm(ftHandle);
+  const std::shared_ptr<CStreamComm> comm = Comm(ftHandle);
   return comm != nullptr ? static_cast<DWORD>(comm->GetLastError()) : kInvalidHandle;
 }
 
 const char* KFT_LastErrorText(FT_HANDLE ftHandle) {
   if (ftHandle == nullptr) return t_lastOpenText.c_str();
-  CStreamComm* comm = Comm(ftHandle);
-  return comm != nullptr ? comm->GetLastErrorText().c_str() : "";
+  const std::shared_ptr<CStreamComm> comm = Comm(ftHandle);
+  t_lastErrorText = comm != nullptr ? comm->GetLastErrorText() : std::string();
+  return t_lastErrorText.c_str();  // a copy: the device may close once `comm` goes
 }
 
 bool FT_W32_SetupComm(FT_HANDLE h, DWORD in, DWORD out) {
@@ -235,6 +246,6 @@ bool KFT_WaitOverlapped(FT_HANDLE h, LPOVERLAPPED ov, LPDWORD transferred, int32
   return OnHandle(h, [&](CStreamComm& c) { return c.GetOverlappedResult(ov, transferred, true, timeoutMs); });
 }
 int32_t KFT_WaitReadable(FT_HANDLE h, int32_t timeoutMs, CWakeup& wakeup) {
-  CStreamComm* comm = Comm(h);
+  const std::shared_ptr<CStreamComm> comm = Comm(h);
   return comm != nullptr ? comm->WaitReadable(timeoutMs, wakeup) : kInvalidHandle;
 }

@@ -51,6 +51,7 @@ struct FT_DEVICE_LIST_INFO_NODE {
 };
 
 FT_STATUS FT_CreateDeviceInfoList(LPDWORD lpdwNumDevs);
+// *lpdwNumDevs: in, the number of nodes `pDest` holds; out, the number filled.
 FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, LPDWORD lpdwNumDevs);
 // FT_LIST_NUMBER_ONLY: *(DWORD*)pArg1 = count. FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER:
 // pArg1 is the index (as an integer in the pointer) and pArg2 a 64-byte buffer for the number.
@@ -85,5 +86,6 @@ bool KFT_WaitOverlapped(FT_HANDLE ftHandle, LPOVERLAPPED lpOverlapped, LPDWORD l
 // Not in D2XX: waits until bytes can be read (0), `timeoutMs` passes (1460), `wakeup` is woken
 // (995) or the adapter fails (its code).
 int32_t KFT_WaitReadable(FT_HANDLE ftHandle, int32_t timeoutMs, CWakeup& wakeup);
-// Not in D2XX: the system's words for the last error of a handle (or of the last open).
+// Not in D2XX: the system's words for the last error of a handle (or of the last open); the
+// text stays valid until the calling thread's next call.
 const char* KFT_LastErrorText(FT_HANDLE ftHandle);

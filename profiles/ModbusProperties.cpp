@@ -69,6 +69,20 @@ ModbusMapping ModbusMapping::FromProfile(std::string_view elementText, std::stri
   return mapping;
 }
 
+std::pair<std::int32_t, std::int32_t> ModbusMapping::RawLimits() const {
+  switch (registerKind) {
+    case RegisterKind::Coil:
+    case RegisterKind::DiscreteInput: return {0, 1};
+    case RegisterKind::InputRegister:
+    case RegisterKind::HoldingRegister:
+      if (layout == RegisterLayout::Register32) break;
+      return {std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()};
+      break;
+    case RegisterKind::None: break;
+  }
+  return {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()};
+}
+
 double ModbusProperty::ConvertFixedFromSend(std::int32_t raw) const { return raw * divisor; }
 
 std::int32_t ModbusProperty::ConvertFixedToSend(double value) {

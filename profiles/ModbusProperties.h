@@ -63,6 +63,11 @@ struct ModbusMapping {
   static ModbusMapping FromProfile(std::string_view elementText, std::string_view structureText,
                                    std::string_view addressText);
 
+  // The raw values a write stores so that a read gives them back: a register holds -32768 ..
+  // 32767 (a read widens its 16 bits as a signed number), a coil 0 or 1, a Register32 pair the
+  // whole 32-bit range, and so does a mapping without a register kind.
+  std::pair<std::int32_t, std::int32_t> RawLimits() const;
+
   bool operator==(const ModbusMapping&) const = default;
 };
 

@@ -1,6 +1,7 @@
 #include "profiles/ValueText.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +45,9 @@ std::string FormatDouble(std::string_view format, double value) {
     }
     // %[flags][width][.precision][l|L]conversion
     size_t j = i + 1;
-    while (j < format.size() && std::strchr("-+ 0#", format[j]) != nullptr) ++j;
+    // strchr also finds the terminating NUL: a NUL byte in the format would pass as a flag and
+    // cut the conversion short where printf reads it.
+    while (j < format.size() && format[j] != '\0' && std::strchr("-+ 0#", format[j]) != nullptr) ++j;
     int width = 0, precision = -1;
     while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j])) && width <= 64)
       width = width * 10 + (format[j++] - '0');
@@ -106,4 +109,85 @@ std::string PropertyValueToString(ModbusProperty& property, int32_t raw) {
 int32_t StringToPropertyValue(ModbusProperty& property, std::string_view text) {
   if (property.IsFixed()) return property.ConvertFixedToSend(profilenumbers::ReadReal(text));
   return profilenumbers::ReadInt(text);
+}
+
+namespace {
+
+std::string_view TrimBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The text as one number ("12.5", "-3", "+4", "1e3" unless `integer`), in the "C" locale;
+// nullopt for anything else, trailing text and infinities included.
+std::optional<double> WholeNumber(std::string_view text, bool integer) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+' || (text.front() == '-' && text.size() == 1)) return std::nullopt;
+  if (integer && text.find_first_not_of("0123456789", text.front() == '-' ? 1 : 0) != std::string_view::npos)
+    return std::nullopt;
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+// "0 to 50 Hz": raw limits as the property shows its values, with its unit.
+std::string RangeText(ModbusProperty& property, int32_t low, int32_t high) {
+  std::string text = PropertyValueToString(property, low) + " to " + PropertyValueToString(property, high);
+  const std::string unit = PropertyUnit(property);
+  if (!unit.empty() && !(text.size() >= unit.size() && text.compare(text.size() - unit.size(), unit.size(), unit) == 0))
+    text += " " + unit;
+  return text;
+}
+
+}  // namespace
+
+std::string PropertyUnit(const ModbusProperty& property) {
+  const size_t comma = property.caption.rfind(',');
+  if (comma == std::string::npos) return {};
+  return std::string(TrimBlanks(std::string_view(property.caption).substr(comma + 1)));
+}
+
+std::optional<int32_t> CheckedStringToPropertyValue(ModbusProperty& property, std::string_view text, std::string& why) {
+  const std::string_view typed = TrimBlanks(text);
+  const std::vector<std::string>& items = property.data;
+  const bool hasItems = property.kind == PropertyKind::Natural && !items.empty();
+  auto itemList = [&](bool withIndex) {
+    std::string list;
+    for (size_t i = 0; i < items.size(); ++i)
+      list += (i == 0 ? "" : ", ") + (withIndex ? std::to_string(i) + " " : std::string()) + items[i];
+    return list;
+  };
+  if (hasItems) {
+    for (size_t i = 0; i < items.size(); ++i)
+      if (items[i] == typed) return static_cast<int32_t>(i);
+    for (size_t i = 0; i < items.size(); ++i)
+      if (profilenumbers::EqualsIgnoreCase(items[i], typed)) return static_cast<int32_t>(i);
+  }
+  const std::optional<double> number = WholeNumber(typed, !property.IsFixed());
+  if (!number) {
+    why = property.IsFixed() ? "is not a number" : "is not a whole number";
+    if (hasItems) why += " nor one of the items " + itemList(false);
+    return std::nullopt;
+  }
+  const int32_t raw = StringToPropertyValue(property, typed);
+  // The raw value before it saturates at the 32-bit limits, so that a huge text cannot pass
+  // as the limit it would be cut to.
+  const double exact = std::trunc(property.IsFixed() ? *number / property.divisor : *number);
+  if (hasItems) {
+    if (exact < 0 || exact >= static_cast<double>(items.size())) {
+      why = "is not one of the items " + itemList(true);
+      return std::nullopt;
+    }
+  } else if (property.iSlMin <= property.iSlMax && (exact < property.iSlMin || exact > property.iSlMax)) {
+    why = "is outside the range " + RangeText(property, property.iSlMin, property.iSlMax);
+    return std::nullopt;
+  }
+  const auto [low, high] = property.mapping.RawLimits();
+  if (exact < low || exact > high) {
+    why = "does not fit its register, which holds " + RangeText(property, low, high);
+    return std::nullopt;
+  }
+  return raw;
 }

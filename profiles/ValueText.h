@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,18 @@ std::string PropertyValueToString(ModbusProperty& property, int32_t raw);
 // RangedFix: the text read as a decimal number, divided by the divisor and truncated toward
 // zero; other kinds: the text read as an integer. Leading blanks and trailing text are ignored.
 int32_t StringToPropertyValue(ModbusProperty& property, std::string_view text);
+
+// The unit a caption names after its last comma ("Задание частоты, Гц" gives "Гц"); empty
+// when it names none.
+std::string PropertyUnit(const ModbusProperty& property);
+// The raw value of a typed text, checked before anything is sent. The text must be a number
+// as a whole (a decimal number for RangedFix, an integer otherwise; blanks around it allowed)
+// or, for a Natural property with items, one of the item texts; it is converted as
+// `StringToPropertyValue` does. The value must lie within the property's raw range (unless
+// the profile gave it upside down), for items be one of the items, and fit the register as
+// `ModbusMapping::RawLimits` says. Otherwise nullopt, and `why` says what is wrong as a phrase
+// that follows the typed text ("is not a number", "is outside the range 0 to 50 Hz").
+std::optional<int32_t> CheckedStringToPropertyValue(ModbusProperty& property, std::string_view text, std::string& why);
 
 // A printf-style format filled with one floating-point value, safely: the format comes from a
 // profile, so only floating conversions (f F e E g G a A with flags "-+ 0#", a width up to 64,

@@ -11,8 +11,11 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <QElapsedTimer>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <signal.h>
 #include <sys/fsuid.h>
 #include <unistd.h>
 
@@ -428,6 +431,89 @@ TEST(MonitorDialog, SaveAndLoadGoThroughTheFlashAndReadAgain) {
   Click(&w.dialog, monitor::kLoad);
   EXPECT_EQ(w.place.Holding(104), 66);
   EXPECT_TRUE(shows("66"));
+}
+
+// The main window on kelmora-sim run as a program of its own: stopping it is an unplugged
+// adapter (the line hangs up and the COM link goes), starting it again its return on the
+// same link at another device path.
+class UnpluggableWindow {
+ public:
+  UnpluggableWindow() {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+    fs::create_directories("profiles");
+    for (const auto& file : fs::directory_iterator(fs::path(simtest::RichProfile()).parent_path()))
+      fs::copy_file(file.path(), fs::path("profiles") / file.path().filename());
+    Plug();
+    dialog.SetAutoConnect(true);
+    opened = dialog.OnInitDialog();
+    dialog.show();
+  }
+  ~UnpluggableWindow() { dialog.done(QDialog::Rejected); }
+
+  void Plug() {
+    m_sim.emplace(std::vector<std::string>{"--com", "9", "--baud", "38400", "--profile", simtest::RichProfile()});
+    ASSERT_FALSE(m_sim->DevicePath().empty()) << m_sim->Output();
+  }
+  void Unplug() {
+    ASSERT_EQ(m_sim->Stop(SIGTERM), 0);
+    m_sim.reset();
+  }
+  // Every object with a lamp of its own shows `state`.
+  bool AllLamps(int state) const {
+    for (const auto& object : dialog.Pages()->Objects())
+      if (object->KeyWord() != "custom" && object->Led()->GetState() != state) return false;
+    return true;
+  }
+  CVisualObject* Find(const std::string& caption) const {
+    for (const auto& object : dialog.Pages()->Objects())
+      if (object->Property().caption == caption) return object.get();
+    return nullptr;
+  }
+
+  CMonitorDlg dialog;
+  bool opened = false;
+
+ private:
+  simtest::SimFolder m_folder;
+  QTemporaryDir m_settings;
+  std::optional<simtest::SimProcess> m_sim;
+};
+
+TEST(MonitorDialog, AnUnpluggedAdapterIsReopenedAndEveryValueReadAgain) {
+  UnpluggableWindow w;
+  ASSERT_TRUE(w.opened);
+  auto* status = control<QLabel>(&w.dialog, monitor::kLinkStatus);
+  ASSERT_NE(status, nullptr);
+  EXPECT_FALSE(status->isVisible());
+  CVisualObject* address = w.Find("Адрес Modbus");  // holding register 104, an edit read once
+  ASSERT_NE(address, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return address->IsIdle() && address->Led()->GetState() == CVisualObject::LedUpdated; }, 20000));
+  auto* edit = control<QLineEdit>(address, objtemplates::kEditInput);
+  edit->selectAll();
+  QTest::keyClicks(edit, "42");
+  ASSERT_TRUE(WaitFor([&] { return Text(address, objtemplates::kTextData) == "42"; }, 20000));
+
+  w.Unplug();
+  ASSERT_TRUE(WaitFor([&] { return status->isVisible(); }, 20000));
+  EXPECT_EQ(status->text(), Ru("Связь с устройством потеряна, переподключение..."));
+  EXPECT_TRUE(WaitFor([&] { return w.AllLamps(CVisualObject::LedFailed); }, 20000));
+  // A status line of two lines fits the window's left column.
+  EXPECT_GE(status->height(), status->heightForWidth(status->width()));
+
+  const int64_t attempts = w.dialog.Server()->ReopenAttempts();
+  w.Plug();  // a fresh device: the address starts at its range's lowest value, 1
+  QElapsedTimer back;
+  back.start();
+  ASSERT_TRUE(WaitFor([&] { return !status->isVisible(); }, 20000));
+  // The port opened at the first or second try after the device came back (a try a second).
+  EXPECT_LE(w.dialog.Server()->ReopenAttempts() - attempts, 2);
+  EXPECT_EQ(w.dialog.Server()->Reconnects(), 1);
+  // The fresh device's values: objects that read only once by themselves show them too,
+  // because every idle object read again at the reconnection.
+  ASSERT_TRUE(WaitFor([&] { return Text(address, objtemplates::kTextData) == "1"; }, 20000))
+      << Text(address, objtemplates::kTextData).toStdString() << " " << address->CurrentHandle().GetStateString();
+  EXPECT_TRUE(WaitFor([&] { return w.AllLamps(CVisualObject::LedUpdated); }, 20000));
+  RecordProperty("values_back_ms", static_cast<int>(back.elapsed()));
 }
 
 TEST(LongQueryDialog, CancelAbortsAndTheDialogClosesOnTheFinalState) {

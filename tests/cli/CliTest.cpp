@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "cli/Cli.h"
@@ -49,6 +50,15 @@ constexpr const char* kProfile = R"(<?xml version="1.0" encoding="UTF-8"?>
           <VALUE type="ranged int">
             <caption>Silent one</caption>
             <modbus element="hreg">300</modbus>
+          </VALUE>
+        </visualobject>
+        <visualobject type="slider">
+          <VALUE type="ranged fix">
+            <caption>Frequency, Hz</caption>
+            <divisor>0.1</divisor>
+            <rangemin>0</rangemin>
+            <rangemax>50</rangemax>
+            <modbus element="hreg">202</modbus>
           </VALUE>
         </visualobject>
       </page>
@@ -132,12 +142,50 @@ TEST_F(CliTest, WriteTakesEngineeringUnitsAndItemTexts) {
   EXPECT_EQ(Run({"write", "2=0"}), 1);
   EXPECT_EQ(out, "2 Mode = Device Error\n");
   EXPECT_EQ(Run({"write", "Setpoint"}), 2);
+  slave.SetException(6, 201, 0);
+  EXPECT_EQ(Run({"write", "Frequency, Hz=50", "mode=auto"}), 0) << err;  // a range's limit is in it
+  EXPECT_EQ(slave.Holding(202), 500);
+  EXPECT_EQ(slave.Holding(201), 2);
+}
+
+TEST_F(CliTest, WriteRefusesBadValuesAndSendsNothing) {
+  const std::map<uint16_t, uint16_t> image = {{200, 11}, {201, 1}, {202, 22}, {300, 33}};
+  for (const auto& [address, value] : image) slave.SetHolding(address, value);
+  const struct {
+    std::vector<std::string> assignments;
+    std::string message;
+  } cases[] = {
+      {{"Frequency, Hz=abc"}, "Frequency, Hz: \"abc\" is not a number"},
+      {{"Frequency, Hz=12abc"}, "\"12abc\" is not a number"},
+      {{"Frequency, Hz="}, "\"\" is not a number"},
+      {{"Frequency, Hz=9999"}, "\"9999\" is outside the range 0 to 50 Hz"},
+      {{"Frequency, Hz=-0.1"}, "\"-0.1\" is outside the range 0 to 50 Hz"},
+      {{"Silent one=2.5"}, "\"2.5\" is not a whole number"},
+      {{"Silent one=40000"}, "\"40000\" does not fit its register, which holds -32768 to 32767"},
+      {{"Setpoint=400"}, "\"400\" does not fit its register, which holds -327.68 to 327.67"},
+      {{"Mode=Turbo"}, "\"Turbo\" is not a whole number nor one of the items Off, Manual, Auto"},
+      {{"Mode=3"}, "\"3\" is not one of the items 0 Off, 1 Manual, 2 Auto"},
+      // A good value before a bad one is not sent either.
+      {{"Setpoint=1", "Frequency, Hz=51"}, "\"51\" is outside the range 0 to 50 Hz"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"write"};
+    args.insert(args.end(), c.assignments.begin(), c.assignments.end());
+    slave.ClearRequests();
+    EXPECT_EQ(Run(args), 2) << c.message;
+    EXPECT_THAT(err, HasSubstr(c.message));
+    EXPECT_THAT(err, HasSubstr("nothing was written"));
+    EXPECT_EQ(out, "");
+    for (const auto& r : slave.Requests())
+      EXPECT_TRUE(r.function == 3 || r.function == 4) << c.message << ": function " << int(r.function);
+    for (const auto& [address, value] : image) EXPECT_EQ(slave.Holding(address), value) << c.message;
+  }
 }
 
 TEST_F(CliTest, WatchPrintsRoundsWhenPiped) {
   slave.SetInput(101, 10);
   EXPECT_EQ(Run({"watch", "--count", "2", "--interval", "10"}), 0) << err;
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 10);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 12);
   EXPECT_THAT(out, HasSubstr("TestDev 1.02 on COM9"));
   EXPECT_THAT(out, HasSubstr("0 Voltage = 1\n"));
   EXPECT_EQ(Run({"watch", "--page", "7", "--count", "1"}), 2);
@@ -176,7 +224,7 @@ TEST_F(CliTest, PortsAndProfiles) {
   EXPECT_EQ(Run({"ports"}), 0);
   EXPECT_THAT(out, HasSubstr("COM9  " + pty.slavePath + "  (link)"));
   EXPECT_EQ(Run({"profiles", "--check"}), 0) << out;
-  EXPECT_THAT(out, HasSubstr("\"TestDev 1.02\"  program 3.04  pages 1  objects 4  properties 4"));
+  EXPECT_THAT(out, HasSubstr("\"TestDev 1.02\"  program 3.04  pages 1  objects 5  properties 5"));
   std::ofstream("profiles/broken.xml") << "<devices><device name=\"B\"";
   EXPECT_EQ(Run({"profiles", "--check"}), 1);
   EXPECT_THAT(out, HasSubstr("broken.xml"));

@@ -133,14 +133,27 @@ TEST_F(DeviceTest, FlashHandshakeFailures) {
   EXPECT_EQ(device.FlashLoadSave(true, stage).code, 1u);
   for (const auto& r : slave.Requests()) EXPECT_FALSE(r.function == 6 && slave.Holding(1) == 0x0FAA);
   EXPECT_EQ(slave.Requests().size(), 3u);  // read, write 0x0FFF, read
-  // The command is refused by the device: the flash operation failed.
+  // Every write of the register is refused, the 0x0FFF check included: no handshake.
   slave.ClearRequests();
   CommandRegister(slave, 1, 0x0F00);
   slave.OnWrite([](uint16_t a, uint16_t value, RegisterSlave& s) {
     if (a == 1 && value == 0x0FFF) s.HoldingRef(1) = 0x0F00;
   });
   slave.SetException(6, 1, 4);
-  EXPECT_EQ(device.FlashLoadSave(true, stage).code, 1u);  // even the 0x0FFF write is refused
+  EXPECT_EQ(device.FlashLoadSave(true, stage).code, 1u);
+  slave.SetException(6, 1, 0);
+  // The handshake succeeds, then the save command itself is refused: the flash operation
+  // failed, and nobody waits for the register to return to 0.
+  slave.ClearRequests();
+  slave.OnWrite([](uint16_t a, uint16_t value, RegisterSlave& s) {
+    if (a != 1 || value != 0x0FFF) return;
+    s.HoldingRef(1) = 0x0F00;
+    s.SetExceptionUnlocked(6, 1, 4);
+  });
+  EXPECT_EQ(device.FlashLoadSave(true, stage).code, 4u);
+  EXPECT_EQ(slave.Requests().size(), 4u);  // read, write 0x0FFF, read, the refused command
+  EXPECT_EQ(stage, stage_text::kSavingConfiguration);
+  EXPECT_EQ(modbus->timeoutMs, 100);
   slave.SetException(6, 1, 0);
   // The register does not return to 0: the operation did not complete.
   slave.OnWrite([](uint16_t a, uint16_t value, RegisterSlave& s) {

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "comm/DeviceView.h"
@@ -37,6 +41,77 @@ DeviceProfile ProfileWith(const std::vector<ModbusProperty>& properties, std::ve
   profile.packs = std::move(packs);
   return profile;
 }
+
+// A device behind a line whose waits ignore the answer time-out, as a driver that does not
+// honour it would: a wait ends only when an answer is there or when it is interrupted (the
+// device's stop). `reply` gives the answer to each request, nothing for no answer.
+class ScriptedLine : public DataChannel {
+ public:
+  explicit ScriptedLine(std::function<Bytes(const Bytes& request)> reply) : m_reply(std::move(reply)) {}
+
+  bool IsOpen() override { return true; }
+  int32_t Write(const DataGram& dgData) override {
+    const Bytes request(dgData.GetBuffer(), dgData.GetBuffer() + dgData.GetSize());
+    {
+      std::lock_guard lock(m_mutex);
+      m_pending = m_reply(request);
+      ++m_requests;
+    }
+    m_cv.notify_all();
+    return dgData.GetSize();
+  }
+  int32_t Read(DataGram& dgData) override { return Read(dgData.GetBuffer(), dgData.GetSize()); }
+  int32_t Read(uint8_t* buffer, int32_t length) override {
+    std::lock_guard lock(m_mutex);
+    const auto count = std::min<size_t>(static_cast<size_t>(length), m_pending.size());
+    std::copy_n(m_pending.begin(), count, buffer);
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(count));
+    return static_cast<int32_t>(count);
+  }
+  void Purge() override {
+    std::lock_guard lock(m_mutex);
+    m_pending.clear();
+  }
+  int32_t WaitReadable(int32_t) override {
+    std::unique_lock lock(m_mutex);
+    ++m_waiting;
+    m_cv.notify_all();
+    m_cv.wait(lock, [&] { return !m_pending.empty() || m_bInterrupted; });
+    --m_waiting;
+    if (!m_pending.empty()) return 0;
+    m_bInterrupted = false;
+    return comm_error::kOperationAborted;
+  }
+  void Interrupt() override {
+    {
+      std::lock_guard lock(m_mutex);
+      m_bInterrupted = true;
+      ++m_interrupts;
+    }
+    m_cv.notify_all();
+  }
+
+  int Interrupts() const {
+    std::lock_guard lock(m_mutex);
+    return m_interrupts;
+  }
+  // Until `count` requests went out and the master waits for the answer to the last one.
+  bool WaitForWaitingAfter(int count, int timeoutMs) {
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                         [&] { return m_requests >= count && m_waiting > 0 && m_pending.empty(); });
+  }
+
+ private:
+  std::function<Bytes(const Bytes&)> m_reply;
+  mutable std::mutex m_mutex;
+  std::condition_variable m_cv;
+  Bytes m_pending;
+  bool m_bInterrupted = false;
+  int m_interrupts = 0;
+  int m_requests = 0;
+  int m_waiting = 0;
+};
 
 class DeviceViewTest : public ::testing::Test, protected DeviceLine {
  protected:
@@ -106,18 +181,24 @@ TEST_F(DeviceViewTest, DuplicateRequestsArePerformedOnce) {
 TEST_F(DeviceViewTest, TimeoutDeviceErrorAndUnknownProperty) {
   slave.SetSilent(7, true);
   slave.SetException(3, 8, 2);
-  CDeviceView server(ProfileWith({Property(1, 7), Property(2, 8)}), &device);
+  CDeviceView server(ProfileWith({Property(1, 7), Property(2, 8), Property(3, 10)}), &device);
   server.Create(nullptr, 1300);
-  const double start = NowMilliseconds();
   QueryHandle silent = Finish(server, server.GetProperty(Property(1, 7)));
   EXPECT_EQ(silent.GetStateString(), "Timeout");
-  EXPECT_LT(NowMilliseconds() - start, 200.0);  // the 50 ms request time-out, not the idle 100 ms
   EXPECT_EQ(Finish(server, server.GetProperty(Property(2, 8))).GetStateString(), "Device Error");
   // An id no entry of the profile carries has no mapping: refused without traffic.
   const size_t asked = slave.Requests().size();
   EXPECT_EQ(Finish(server, server.GetProperty(Property(99, 9))).GetStateString(), "Device Error");
   EXPECT_EQ(slave.Requests().size(), asked);
   EXPECT_EQ(modbus->timeoutMs, 100);
+  // While a request waits for its answer the time-out is 50 ms, not the idle 100 ms. (An answer
+  // late by more than 60 ms cannot show this: the watchdog would cut either wait short.)
+  std::atomic<int32_t> timeoutDuringRequest{0};
+  slave.OnWrite([&](uint16_t, uint16_t, RegisterSlave&) { timeoutDuringRequest = modbus->timeoutMs.load(); });
+  EXPECT_EQ(Finish(server, server.SetProperty(Property(3, 10), 1)).GetStateString(), "Updated");
+  EXPECT_EQ(timeoutDuringRequest, 50);
+  EXPECT_EQ(modbus->timeoutMs, 100);
+  slave.OnWrite({});
 }
 
 TEST_F(DeviceViewTest, FlashSaveJumpsTheQueue) {
@@ -157,23 +238,77 @@ TEST_F(DeviceViewTest, SuspendedServerAnswersDeviceErrorAndRestarts) {
   EXPECT_EQ(Finish(server, handle).GetResult(), 3);
 }
 
+TEST_F(DeviceViewTest, SecondCreateFailsAndLeavesTheWorkerRunning) {
+  slave.SetHolding(5, 6);
+  auto server = std::make_unique<CDeviceView>(ProfileWith({Property(1, 5)}), &device);
+  EXPECT_NE(server->Create(nullptr, 1300), std::thread::id());
+  std::promise<std::thread::id> created;
+  std::future<std::thread::id> second = created.get_future();
+  std::thread caller([&] { created.set_value(server->Create(nullptr, 1300)); });
+  if (second.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    // Stuck for good: leave the caller and the server behind rather than hang the run.
+    caller.detach();
+    server.release();
+    FAIL() << "the second Create did not return within 10 s";
+  }
+  caller.join();
+  EXPECT_EQ(second.get(), std::thread::id());
+  EXPECT_EQ(Finish(*server, server->GetProperty(Property(1, 5))).GetResult(), 6);
+}
+
 TEST_F(DeviceViewTest, CancelTakesAQueuedRequestOutAndAbortsARunningOne) {
-  CDeviceView server(ProfileWith({Property(1, 5), Property(2, 6)}), &device);
+  // The device takes part in the flash handshake but never answers the load command itself;
+  // the line's waits have no time-out of their own, so only an abort can end that request.
+  ScriptedLine line([](const Bytes& r) -> Bytes {
+    if (r[1] == 3) return Frame(kSlave, {0x03, 0x02, 0x0F, 0x00});
+    if (r[1] == 6 && r[4] == 0x0F && r[5] == 0xFF) return r;
+    return {};
+  });
+  ModbusRtuProtocol lineModbus(&line, kSlave);
+  ModbusDevice lineDevice(&lineModbus);
+  CDeviceView server(ProfileWith({Property(1, 5)}), &lineDevice);
   QueryHandle queued = server.GetProperty(Property(1, 5));
   EXPECT_FALSE(server.CancelQuery(queued, true));
   server.TryQuery(queued);
   EXPECT_EQ(queued.GetStateString(), "Canceled");
 
-  // A write that waits without limit: only an abort ends it.
-  slave.SetSilent(1, true);
   QueryHandle flash = server.RequestFlashLoad();
   server.Create(nullptr, 1300);
-  const double deadline = NowMilliseconds() + 1000;
-  while (flash.state != QueryHandle::InProcess && NowMilliseconds() < deadline) server.TryQuery(flash);
+  // Read, 0x0FFF, read back, then the load command, whose answer the master now waits for (a
+  // stop that came before that wait began would be cleared by the command's transaction).
+  ASSERT_TRUE(line.WaitForWaitingAfter(4, 5000));
+  server.TryQuery(flash);
   ASSERT_EQ(flash.GetStateString(), "In Process");
   EXPECT_FALSE(server.CancelQuery(flash, false));
+  EXPECT_EQ(line.Interrupts(), 0);
   EXPECT_TRUE(server.CancelQuery(flash, true));
-  EXPECT_TRUE(Finish(server, flash).IsFinal());
+  flash = Finish(server, flash);
+  EXPECT_EQ(flash.GetStateString(), "Device Error");  // the load command got no answer
+  EXPECT_EQ(line.Interrupts(), 1);
+}
+
+TEST_F(DeviceViewTest, WatchdogStopsARequestStillWaitingAfter60Ms) {
+  // Nobody answers, and the line's wait ignores the 50 ms answer time-out: only the watchdog
+  // can end this read.
+  ScriptedLine line([](const Bytes&) { return Bytes{}; });
+  ModbusRtuProtocol lineModbus(&line, kSlave);
+  ModbusDevice lineDevice(&lineModbus);
+  CDeviceView server(ProfileWith({Property(1, 5)}), &lineDevice);
+  server.Create(nullptr, 1300);
+  EXPECT_EQ(Finish(server, server.GetProperty(Property(1, 5)), 600).GetStateString(), "Timeout");
+  EXPECT_EQ(line.Interrupts(), 1);
+}
+
+TEST_F(DeviceViewTest, WatchdogDisarmedByARequestThatEndsInTime) {
+  ScriptedLine line([](const Bytes&) { return Frame(kSlave, {0x03, 0x02, 0x00, 0x07}); });
+  ModbusRtuProtocol lineModbus(&line, kSlave);
+  ModbusDevice lineDevice(&lineModbus);
+  CDeviceView server(ProfileWith({Property(1, 5)}), &lineDevice);
+  server.Create(nullptr, 1300);
+  EXPECT_EQ(Finish(server, server.GetProperty(Property(1, 5))).GetResult(), 7);
+  // Ten times the watchdog's period later, it has stopped nothing.
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(line.Interrupts(), 0);
 }
 
 TEST_F(DeviceViewTest, PacksCutTheRequests) {

@@ -248,4 +248,25 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"hreg", "array", "200-150", RK::HoldingRegister, RL::Array, 200, -49},
         AddressCase{"coil", "array", "1-16", RK::Coil, RL::Array, 1, 16}));
 
+TEST(PropertyModel, RawLimitsAreWhatARegisterGivesBack) {
+  constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min(), kMax = std::numeric_limits<std::int32_t>::max();
+  const struct {
+    RK kind;
+    RL layout;
+    std::pair<std::int32_t, std::int32_t> limits;
+  } cases[] = {
+      {RK::HoldingRegister, RL::Single, {-32768, 32767}},  // read back as a signed 16-bit number
+      {RK::HoldingRegister, RL::Array, {-32768, 32767}},
+      {RK::InputRegister, RL::Single, {-32768, 32767}},
+      {RK::HoldingRegister, RL::Register32, {kMin, kMax}},
+      {RK::Coil, RL::Single, {0, 1}},
+      {RK::Coil, RL::Array, {0, 1}},
+      {RK::DiscreteInput, RL::Single, {0, 1}},
+      {RK::None, RL::Single, {kMin, kMax}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ((ModbusMapping{c.layout, c.kind, 1, 1}.RawLimits()), c.limits)
+        << static_cast<int>(c.kind) << "/" << static_cast<int>(c.layout);
+}
+
 }  // namespace

@@ -54,6 +54,20 @@ TEST(ValueTextTest, FormatsFromProfilesCannotReadMissingArguments) {
   EXPECT_EQ(FormatDouble("", 1.0), "");
 }
 
+// A NUL byte is text like any other: taken for a flag it cut the conversion that printf got to
+// a bare "%" (found by fuzz_viewformat).
+TEST(ValueTextTest, NulByteInFormatIsText) {
+  using namespace std::string_literals;
+  struct Case { std::string format, text; };
+  const Case cases[] = {
+      {"%\0f"s, "%\0f"s},
+      {"%-\0A."s, "%-\0A."s},
+      {"\0\0%\0A.\0\0\xa5"s, "\0\0%\0A.\0\0\xa5"s},
+      {"\0%.1f"s, "\0" "2.5"s},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatDouble(c.format, 2.5), c.text);
+}
+
 TEST(ValueTextTest, DecimalPointWhateverTheLocale) {
   const char* previous = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = previous != nullptr ? previous : "C";

@@ -53,6 +53,9 @@ class RegisterSlave {
   // Unlocked image access for write hooks.
   uint16_t& HoldingRef(uint16_t address) { return m_holding[address]; }
   void SetSilentUnlocked(uint16_t address) { m_silent[address] = true; }
+  void SetExceptionUnlocked(uint8_t function, uint16_t address, uint8_t code) {
+    m_exceptions[{function, address}] = code;
+  }
 
  private:
   std::vector<ScriptedSlave::Chunk> Answer(const Bytes& request);

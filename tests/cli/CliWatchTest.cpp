@@ -1,0 +1,123 @@
+// kelmora-cli watch while the simulated device program is stopped and started again on the
+// same COM link, as an adapter that is unplugged and plugged back in.
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <csignal>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "cli/Cli.h"
+#include "comm/DeviceView.h"
+#include "platform/Clock.h"
+#include "tests/sim/SimTestSupport.h"
+
+using namespace testing_support;
+
+namespace {
+
+// What a command running on another thread prints, readable while it is written.
+class Transcript : public std::streambuf {
+ public:
+  std::string Text() const {
+    std::lock_guard lock(m_mutex);
+    return m_text;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) {
+      std::lock_guard lock(m_mutex);
+      m_text += static_cast<char>(c);
+    }
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard lock(m_mutex);
+    m_text.append(s, static_cast<size_t>(n));
+    return n;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::string m_text;
+};
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+  const double deadline = NowMilliseconds() + timeoutMs;
+  while (!condition()) {
+    if (NowMilliseconds() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// The rounds of a piped watch: each starts with the line that names the device.
+std::vector<std::string> Rounds(const std::string& text) {
+  std::vector<std::string> rounds;
+  size_t at = 0;
+  while ((at = text.find("SIM-TEST7 1.05 on ", at)) != std::string::npos) {
+    const size_t next = text.find("SIM-TEST7 1.05 on ", at + 1);
+    // Only whole rounds: one that the next has not yet followed may still be printing.
+    if (next == std::string::npos) break;
+    rounds.push_back(text.substr(at, next - at));
+    at = next;
+  }
+  return rounds;
+}
+
+bool Healthy(const std::string& round) {
+  return round.find(CDeviceView::kLinkLostText) == std::string::npos && round.find("Timeout") == std::string::npos &&
+         round.find("Device Error") == std::string::npos;
+}
+
+TEST(CliWatch, RidesOutAnUnpluggedAdapter) {
+  TempWorkDir dir;
+  std::filesystem::create_directories("profiles");
+  std::filesystem::copy_file(simtest::TestProfile(), "profiles/sim-test.xml");
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.Path() + "/config"));
+  const std::vector<std::string> simArgs{"--link", dir.Path() + "/ports/com9", "--profile", simtest::TestProfile()};
+  setenv("KELMORA_PORTS_DIR", (dir.Path() + "/ports").c_str(), 1);
+  auto sim = std::make_unique<simtest::SimProcess>(simArgs);
+  ASSERT_FALSE(sim->DevicePath().empty()) << sim->Output();
+
+  Transcript transcript;
+  std::ostream out(&transcript);
+  std::ostringstream err;
+  int code = -1;
+  std::thread watch([&] {
+    code = RunCli({"--com", "9", "--baud", "38400", "--slave", "10", "watch", "--interval", "100"}, out, err);
+  });
+  auto rounds = [&] { return Rounds(transcript.Text()); };
+  EXPECT_TRUE(WaitFor([&] { return !rounds().empty() && Healthy(rounds().back()); }, 20000)) << transcript.Text();
+
+  sim->Stop(SIGTERM);
+  sim.reset();
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto r = rounds();
+        return !r.empty() && r.back().find(CDeviceView::kLinkLostText) != std::string::npos;
+      },
+      20000))
+      << transcript.Text();
+
+  sim = std::make_unique<simtest::SimProcess>(simArgs);
+  ASSERT_FALSE(sim->DevicePath().empty()) << sim->Output();
+  const size_t roundsBeforeReturn = rounds().size();
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto r = rounds();
+        return r.size() > roundsBeforeReturn && Healthy(r.back());
+      },
+      20000))
+      << transcript.Text();
+
+  std::raise(SIGINT);  // as Ctrl+C ends a watch
+  watch.join();
+  EXPECT_EQ(code, 0) << err.str();
+  unsetenv("KELMORA_PORTS_DIR");
+}
+
+}  // namespace
