@@ -506,6 +506,13 @@ void FlashLoader::StepSendData() {
   const LoaderMessage request = DataMessageToSend(stored);
   LoaderMessage answer;
   if (!TypedTransaction(request, answer, m_timings.answerMs) || !DataAnswerMatches(request, answer)) {
+    // The device refused the message itself. Code 1 asks for it again; any other refusal
+    // would come back however often the message is sent, so the update ends here.
+    if (answer.CrcValid() && answer.IsError() && answer.BaseType() == request.Type() && answer.ErrorCode() != 1) {
+      if (answer.ErrorCode() == 2 && LogsDataError()) faultlog::PlainLine("Data error found in message");
+      Fail(answer.ErrorCode() == 2 ? loader_error::kNotAccessible : loader_error::kUnknown);
+      return;
+    }
     const std::int32_t retries = ++m_iRetryCounter;
     char text[48];
     std::snprintf(text, sizeof text, "Sending data... (RETRY %d)", retries);

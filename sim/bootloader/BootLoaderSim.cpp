@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <thread>
+#include <utility>
 
 namespace simboot {
 namespace {
@@ -93,6 +95,7 @@ bool BootLoaderOptionsFor(const FirmwareDescription& description, BootLoaderOpti
     return false;
   }
   options.map = description.memoryMap;
+  options.target = description.target;
   if (options.map.Empty()) {
     error = "the profile's firmware_upgrade element has no memory map";
     return false;
@@ -187,6 +190,15 @@ BootLoaderSim::BootLoaderSim(int fd, BootLoaderOptions options)
   else if (m_options.variant == BootVariant::Ihex) m_version = {1, 0};
   else m_version = {2, 0};
   m_reportedMap = m_options.reportedMap.empty() ? FitMap(m_options.map) : m_options.reportedMap;
+  if (m_options.variant == BootVariant::Ihex2) {
+    // The host knows the sectors only from the memory-map answer, which holds at most
+    // kMaxPairs of them.
+    const std::size_t told = std::min(m_reportedMap.size(), kMaxPairs);
+    m_sectors = MemoryMap(std::vector<std::pair<std::uint64_t, std::uint64_t>>(m_reportedMap.begin(),
+                                                                                m_reportedMap.begin() + static_cast<long>(told)));
+  } else {
+    m_sectors = m_options.map;
+  }
   if (m_options.baud > 0) m_charMs = 10000.0 / m_options.baud;  // start, 8 data, stop bit
 
   std::uint64_t first = ~0ull, end = 0;
@@ -221,6 +233,11 @@ std::vector<BootRequest> BootLoaderSim::Requests() const {
 BootLoaderCounters BootLoaderSim::Counters() const {
   std::lock_guard lock(m_mutex);
   return m_counters;
+}
+
+std::string BootLoaderSim::LastRefusal() const {
+  std::lock_guard lock(m_mutex);
+  return m_lastRefusal;
 }
 
 BootLoaderSim::End BootLoaderSim::Serve(const std::atomic<bool>& stop) {
@@ -324,8 +341,11 @@ void BootLoaderSim::Handle(const std::vector<std::uint8_t>& message) {
     ++m_counters.requests;
     m_requests.push_back({type, address, data});
   }
-  const bool ihex = m_options.variant != BootVariant::Ihst;
   const bool v2 = m_options.variant == BootVariant::Ihex2;
+  // What the last request was matters to the next one only: an extended address to a segment
+  // start or flash request, an acknowledged data message to its repetition.
+  const bool afterExtended = std::exchange(m_afterExtended, false);
+  const std::vector<std::uint8_t> lastData = std::exchange(m_lastData, {});
 
   switch (type) {
     case kPing: {
@@ -333,69 +353,19 @@ void BootLoaderSim::Handle(const std::vector<std::uint8_t>& message) {
       Answer(kPing, 0, {static_cast<std::uint8_t>(m_version.m_v1), static_cast<std::uint8_t>(m_version.m_v2)});
       return;
     }
-    case kExtended: {
-      if (count != 2) return AnswerError(type, 2);
-      if (const std::uint8_t code = InjectedError(BootStep::ExtendedAddress)) return AnswerError(type, code);
-      m_upper = static_cast<std::uint32_t>(data[0] << 8 | data[1]);
-      Answer(kExtended, 0, data);
+    case kExtended:
+      HandleExtended(count, data);
       return;
-    }
-    case kSegmentStart: {
-      if (const std::uint8_t code = InjectedError(BootStep::SegmentStart)) return AnswerError(type, code);
-      m_segment.clear();
-      Answer(kSegmentStart, address);
-      if (ihex) {
-        if (const std::uint8_t code = InjectedError(BootStep::SegmentReady))
-          Schedule(m_options.eraseMs, kSegmentReady | kError, code);
-        else
-          Schedule(m_options.eraseMs, kSegmentReady, 0);
-      }
+    case kSegmentStart:
+      HandleSegmentStart(address, afterExtended);
       return;
-    }
-    case kData: {
-      std::vector<std::uint8_t> bytes = data;
-      if (v2) {
-        if (bytes.empty()) return AnswerError(type, 2);
-        bytes.erase(bytes.begin());  // the sequence byte
-      }
-      const std::uint64_t full = static_cast<std::uint64_t>(m_upper) << 16 | address;
-      ++m_dataCount;
-      if (!Inside(full, bytes.size())) return AnswerError(type, 2);
-      if (const std::uint8_t code = InjectedError(BootStep::Data)) return AnswerError(type, code);
-      // A repeated message (its acknowledgement was lost) replaces the copy already received.
-      if (m_segment.empty() || m_segment.back().address != full || m_segment.back().bytes != bytes)
-        m_segment.push_back({full, std::move(bytes)});
-      const auto& wrong = m_options.faults.wrongDataAcks;
-      const bool spoil = std::find(wrong.begin(), wrong.end(), m_dataCount) != wrong.end();
-      if (v2) Answer(kData, address, {static_cast<std::uint8_t>(spoil ? data[0] + 1 : data[0])});
-      else Answer(kData, static_cast<std::uint16_t>(spoil ? address + 1 : address));
+    case kData:
+      HandleData(message, address, data, lastData);
       return;
-    }
     case kFlashRequest:
-    case kFlashRequest0: {
-      if (type == kFlashRequest0 && ihex) return AnswerError(type, 3);
-      if (count != 2) return AnswerError(type, 2);
-      if (const std::uint8_t code = InjectedError(BootStep::FlashRequest)) return AnswerError(type, code);
-      Answer(type, address, data);
-      const std::uint16_t crc = SegmentCrc();
-      const std::uint16_t wanted = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
-      if (const std::uint8_t code = InjectedError(BootStep::FlashDone)) {
-        Schedule(m_options.programMs, kFlashDone | kError, code);
-        return;
-      }
-      if (crc != wanted) {
-        std::lock_guard lock(m_mutex);
-        ++m_counters.crcMismatches;
-        ++m_counters.errorAnswers;
-      } else {
-        std::lock_guard lock(m_mutex);
-        for (const Piece& piece : m_segment)
-          std::copy(piece.bytes.begin(), piece.bytes.end(), m_flash.begin() + static_cast<long>(piece.address - m_flashBase));
-        ++m_counters.sectorsProgrammed;
-      }
-      Schedule(m_options.programMs, crc == wanted ? kFlashDone : kFlashDone | kError, crc == wanted ? 0 : 6);
+    case kFlashRequest0:
+      HandleFlashRequest(type, address, data, afterExtended);
       return;
-    }
     case kFinish:
       m_finished = true;
       return;
@@ -421,6 +391,159 @@ void BootLoaderSim::Handle(const std::vector<std::uint8_t>& message) {
     default:
       return;  // not a request of this boot loader: no answer
   }
+}
+
+std::uint64_t BootLoaderSim::RequestUpper(bool afterExtended) const {
+  if (m_options.variant == BootVariant::Ihst || !afterExtended) return 0;
+  return static_cast<std::uint64_t>(m_upper) << 16;
+}
+
+void BootLoaderSim::HandleExtended(std::uint8_t count, const std::vector<std::uint8_t>& data) {
+  if (count != 2)
+    return Refuse(kExtended, boot_code::kLength, "extended address with " + std::to_string(count) + " data bytes");
+  if (m_options.variant == BootVariant::Ihst && m_state != Segment::Open)
+    return Refuse(kExtended, boot_code::kOutOfOrder, "extended address outside a segment's data");
+  if (const std::uint8_t code = InjectedError(BootStep::ExtendedAddress)) return AnswerError(kExtended, code);
+  m_upper = static_cast<std::uint32_t>(data[0] << 8 | data[1]);
+  m_afterExtended = true;
+  Answer(kExtended, 0, data);
+}
+
+void BootLoaderSim::HandleSegmentStart(std::uint16_t address, bool afterExtended) {
+  const bool ihst = m_options.variant == BootVariant::Ihst;
+  if (ihst && m_firstSectorProgrammed)
+    return Refuse(kSegmentStart, boot_code::kOutOfOrder, "segment start after the first sector was programmed");
+  const std::uint64_t named = RequestUpper(afterExtended) | address;
+  std::vector<int> candidates;
+  for (std::size_t i = 0; i < m_sectors.Size(); ++i) {
+    const std::uint64_t base = m_sectors[i].Base();
+    const bool names = ihst ? (base & 0xFFFF) == named : base == named;
+    if (m_sectors[i].Size() > 0 && names) candidates.push_back(static_cast<int>(i));
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "segment start at 0x%llX names no sector", static_cast<unsigned long long>(named));
+  if (candidates.empty()) return Refuse(kSegmentStart, boot_code::kNotAccessible, text);
+  if (const std::uint8_t code = InjectedError(BootStep::SegmentStart)) return AnswerError(kSegmentStart, code);
+  m_state = Segment::Open;
+  m_candidates = std::move(candidates);
+  m_sector = m_candidates.size() == 1 ? m_candidates.front() : -1;
+  m_segment.clear();
+  m_received.clear();
+  m_vectorWordAgain = false;
+  Answer(kSegmentStart, address);
+  if (!ihst) {
+    if (const std::uint8_t code = InjectedError(BootStep::SegmentReady))
+      Schedule(m_options.eraseMs, kSegmentReady | kError, code);
+    else
+      Schedule(m_options.eraseMs, kSegmentReady, 0);
+  }
+}
+
+int BootLoaderSim::SegmentSectorFor(std::uint64_t address, std::size_t length) const {
+  const auto holds = [&](int i) {
+    const MemorySector& sector = m_sectors[static_cast<std::size_t>(i)];
+    return sector.Contains(address) && address + length <= sector.end;
+  };
+  if (m_sector >= 0) return holds(m_sector) ? m_sector : -1;
+  for (const int i : m_candidates)
+    if (holds(i)) return i;
+  return -1;
+}
+
+bool BootLoaderSim::Received(std::uint64_t address, std::size_t length) const {
+  auto next = m_received.upper_bound(address);  // the first range starting above `address`
+  if (next != m_received.end() && next->first < address + length) return true;
+  return next != m_received.begin() && std::prev(next)->second > address;
+}
+
+void BootLoaderSim::HandleData(const std::vector<std::uint8_t>& message, std::uint16_t address,
+                               const std::vector<std::uint8_t>& data, const std::vector<std::uint8_t>& lastData) {
+  const bool v2 = m_options.variant == BootVariant::Ihex2;
+  // The host sends a message again when it missed the acknowledgement: take it once.
+  const bool again = !lastData.empty() && lastData == message;
+  ++m_dataCount;
+  std::vector<std::uint8_t> bytes = data;
+  if (v2) {
+    if (bytes.size() < 2) return Refuse(kData, boot_code::kLength, "data message without data");
+    if (bytes.front() != 1)
+      return Refuse(kData, boot_code::kSequence, "sequence byte " + std::to_string(bytes.front()));
+    bytes.erase(bytes.begin());
+  } else if (bytes.empty()) {
+    return Refuse(kData, boot_code::kLength, "data message without data");
+  }
+  if (m_state == Segment::None) return Refuse(kData, boot_code::kOutOfOrder, "data before any segment start");
+  if (m_state == Segment::Requested) return Refuse(kData, boot_code::kOutOfOrder, "data after the flash request");
+  const std::uint64_t full = static_cast<std::uint64_t>(m_upper) << 16 | address;
+  char where[64];
+  std::snprintf(where, sizeof where, "%zu bytes at 0x%llX", bytes.size(), static_cast<unsigned long long>(full));
+  if (!Inside(full, bytes.size()))
+    return Refuse(kData, boot_code::kNotAccessible, std::string(where) + " outside the flash");
+  const int sector = SegmentSectorFor(full, bytes.size());
+  if (sector < 0) return Refuse(kData, boot_code::kNotAccessible, std::string(where) + " outside the segment's sector");
+  bool vectorWord = false;
+  if (!again && Received(full, bytes.size())) {
+    // An LPC ARM host sends the image's vector table, then the checksum word it computed.
+    vectorWord = m_options.target == "LPCARM" && full == 0x14 && bytes.size() == 4 && !m_vectorWordAgain;
+    if (!vectorWord) return Refuse(kData, boot_code::kRepeated, std::string(where) + " received before");
+  }
+  if (const std::uint8_t code = InjectedError(BootStep::Data)) return AnswerError(kData, code);
+  if (!again) {
+    m_sector = sector;
+    if (vectorWord) m_vectorWordAgain = true;
+    else m_received.emplace(full, full + bytes.size());
+    m_segment.push_back({full, std::move(bytes)});
+  }
+  m_lastData = message;
+  const auto& wrong = m_options.faults.wrongDataAcks;
+  const bool spoil = std::find(wrong.begin(), wrong.end(), m_dataCount) != wrong.end();
+  if (v2) Answer(kData, address, {static_cast<std::uint8_t>(spoil ? data[0] + 1 : data[0])});
+  else Answer(kData, static_cast<std::uint16_t>(spoil ? address + 1 : address));
+}
+
+void BootLoaderSim::HandleFlashRequest(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data,
+                                       bool afterExtended) {
+  const bool ihst = m_options.variant == BootVariant::Ihst;
+  if (type == kFlashRequest0 && !ihst)
+    return Refuse(type, boot_code::kOutOfOrder, "0x62 is not a request of this boot loader");
+  if (data.size() != 2)
+    return Refuse(type, boot_code::kLength, "flash request with " + std::to_string(data.size()) + " data bytes");
+  if (m_state == Segment::None) return Refuse(type, boot_code::kOutOfOrder, "flash request before any segment start");
+  if (m_segment.empty() || m_sector < 0)
+    return Refuse(type, boot_code::kOutOfOrder, "flash request for a segment without data");
+  const std::uint64_t base = m_sectors[static_cast<std::size_t>(m_sector)].Base();
+  if (ihst && (type == kFlashRequest0) != (m_sector == 0))
+    return Refuse(type, boot_code::kOutOfOrder,
+                  type == kFlashRequest0 ? "0x62 for a sector other than the first" : "0x61 for the first sector");
+  const std::uint64_t named = ihst ? (type == kFlashRequest0 ? 0 : base & 0xFFFF) : base;
+  const std::uint64_t got = RequestUpper(afterExtended) | address;
+  if (got != named) {
+    char text[80];
+    std::snprintf(text, sizeof text, "flash request for 0x%llX in the segment at 0x%llX",
+                  static_cast<unsigned long long>(got), static_cast<unsigned long long>(base));
+    return Refuse(type, boot_code::kNotAccessible, text);
+  }
+  if (const std::uint8_t code = InjectedError(BootStep::FlashRequest)) return AnswerError(type, code);
+  m_state = Segment::Requested;
+  if (type == kFlashRequest0) m_firstSectorProgrammed = true;
+  Answer(type, address, data);
+  const std::uint16_t crc = SegmentCrc();
+  const std::uint16_t wanted = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
+  if (const std::uint8_t code = InjectedError(BootStep::FlashDone)) {
+    Schedule(m_options.programMs, kFlashDone | kError, code);
+    return;
+  }
+  if (crc != wanted) {
+    std::lock_guard lock(m_mutex);
+    ++m_counters.crcMismatches;
+    ++m_counters.errorAnswers;
+  } else {
+    std::lock_guard lock(m_mutex);
+    for (const Piece& piece : m_segment)
+      std::copy(piece.bytes.begin(), piece.bytes.end(), m_flash.begin() + static_cast<long>(piece.address - m_flashBase));
+    ++m_counters.sectorsProgrammed;
+  }
+  if (crc == wanted) Schedule(m_options.programMs, kFlashDone, 0);
+  else Schedule(m_options.programMs, kFlashDone | kError, boot_code::kVerification);
 }
 
 std::uint16_t BootLoaderSim::SegmentCrc() const {
@@ -461,6 +584,15 @@ void BootLoaderSim::AnswerError(std::uint8_t type, std::uint8_t code) {
     ++m_counters.errorAnswers;
   }
   Answer(static_cast<std::uint8_t>(type | kError), code);
+}
+
+void BootLoaderSim::Refuse(std::uint8_t type, std::uint8_t code, std::string why) {
+  {
+    std::lock_guard lock(m_mutex);
+    ++m_counters.refused;
+    m_lastRefusal = std::move(why);
+  }
+  AnswerError(type, code);
 }
 
 void BootLoaderSim::Schedule(double delayMs, std::uint8_t type, std::uint16_t address, std::vector<std::uint8_t> data) {

@@ -2,6 +2,7 @@
 // byte for byte, the order and addressing of sectors, version and identity checks, lost and
 // garbled answers, the device's error answers, and stopping.
 #include <algorithm>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -199,7 +200,9 @@ TEST(Loader, SectorOrderAndFlashRequestTypes) {
 TEST(Loader, LpcArmDeviceGetsTheVectorChecksum) {
   LoaderLine line;
   const Bytes binary = RandomBytes(1024, 11);
-  auto& sim = line.MakeSim(SimOptions(kIhex, kIhex.map));
+  BootLoaderOptions options = SimOptions(kIhex, kIhex.map);
+  options.target = "LPCARM";  // takes the vector word a second time
+  auto& sim = line.MakeSim(options);
   auto loader = CreateFlashLoader(line.channel.get(), Description(kIhex.name, kIhex.version, kIhex.map, "LPCARM"));
   std::vector<std::string> lines;  // records of the longest kind, 255 bytes
   for (std::size_t at = 0; at < binary.size(); at += 255) {
@@ -473,6 +476,99 @@ TEST(Loader, MismatchedDataAcknowledgementsAreRetried) {
     const Bytes flash = sim.Flash();
     EXPECT_TRUE(std::equal(binary.begin(), binary.end(), flash.begin())) << v.label;
   }
+}
+
+// A loader whose messages are spoilt on their way out, as a faulty host would send them.
+template <class Base>
+class TamperedLoader : public Base {
+ public:
+  using Tamper = std::function<void(LoaderMessage&)>;
+  TamperedLoader(DataChannel* channel, const FirmwareDescription& description, Tamper tamper)
+      : Base(channel, description), m_tamper(std::move(tamper)) {}
+  ~TamperedLoader() override { this->JoinWorker(); }
+
+ protected:
+  LoaderMessage DataMessageToSend(const LoaderMessage& stored) const override {
+    LoaderMessage message = Base::DataMessageToSend(stored);
+    m_tamper(message);
+    return message;
+  }
+  LoaderMessage FlashRequestFor(int sector, std::uint16_t crc) const override {
+    LoaderMessage message = Base::FlashRequestFor(sector, crc);
+    m_tamper(message);
+    return message;
+  }
+
+ private:
+  Tamper m_tamper;
+};
+
+LoaderMessage Moved(const LoaderMessage& m, std::uint16_t address) {
+  return LoaderMessage(m.Type(), address, m.Data(), m.Count());
+}
+
+// The boot loader refuses what a faulty host sends, and the update ends with the error its
+// code stands for, nothing programmed.
+TEST(Loader, FaultyHostMessagesFailTheUpdate) {
+  using Tamper = std::function<void(LoaderMessage&)>;
+  struct Case {
+    const char* name;
+    Variant v;
+    Tamper tamper;
+    int code;
+  } cases[] = {
+      {"DataInTheNextSector", kIhst,
+       [](LoaderMessage& m) { if (m.Type() == 0x00) m = Moved(m, static_cast<std::uint16_t>(m.Address() + 0x1000)); },
+       7},
+      {"DataAllAtTheSectorStart", kIhex, [](LoaderMessage& m) { if (m.Type() == 0x00) m = Moved(m, 0); }, 5},
+      {"FlashRequestForTheNextSector", kIhex,
+       [](LoaderMessage& m) { if (m.Type() == 0x61) m = Moved(m, static_cast<std::uint16_t>(m.Address() + 0x1000)); }, 7},
+      {"FirstSectorRequestedAsAnyOther", kIhst,
+       [](LoaderMessage& m) { if (m.Type() == 0x62) m = LoaderMessage(0x61, 0, m.Data(), m.Count()); }, 5},
+      {"SequenceByteTwo", kIhex2, [](LoaderMessage& m) { if (m.Type() == 0x00) m.Data()[0] = 2; }, 5},
+  };
+  const MemoryMap map(0x1000, 4, 0);
+  const Bytes binary = RandomBytes(32, 6);
+  const std::string hex = Join({HexLine(0, 0, Bytes(binary.begin(), binary.begin() + 16)),
+                                HexLine(0, 0x10, Bytes(binary.begin() + 16, binary.end()))});
+  for (const Case& c : cases) {
+    LoaderLine line;
+    auto& sim = line.MakeSim(SimOptions(c.v, map));
+    std::unique_ptr<FlashLoader> loader;
+    DataChannel* channel = line.channel.get();
+    const FirmwareDescription d = Description(c.v.name, c.v.version, map);
+    if (c.v.sim == BootVariant::Ihst) loader = std::make_unique<TamperedLoader<FlashLoaderIhst>>(channel, d, c.tamper);
+    if (c.v.sim == BootVariant::Ihex) loader = std::make_unique<TamperedLoader<FlashLoaderIhex>>(channel, d, c.tamper);
+    if (c.v.sim == BootVariant::Ihex2) loader = std::make_unique<TamperedLoader<FlashLoaderIhex2>>(channel, d, c.tamper);
+    ASSERT_TRUE(loader->OpenImage(WriteImage(c.v, hex, binary, 0, sim))) << c.name;
+    line.RunSim();
+    EXPECT_EQ(LoaderLine::RunUpdate(*loader), c.code) << c.name;
+    line.StopSim();
+    EXPECT_EQ(sim.Counters().refused, 1) << c.name;
+    EXPECT_EQ(sim.Counters().sectorsProgrammed, 0) << c.name;
+    EXPECT_EQ(loader->RetryCounter(), 0) << c.name;
+  }
+}
+
+// An "LPCARM" profile whose flash map leaves out address 0: the host still appends the
+// vector checksum word at 0x14, past its own check of the image against the map. The device
+// refuses it as not accessible and the update stops there.
+TEST(Loader, VectorWordOutsideTheFlashFailsTheUpdate) {
+  LoaderLine line;
+  const MemoryMap map(0x1000, 4, 0x10000);
+  BootLoaderOptions options = SimOptions(kIhex, map);
+  options.target = "LPCARM";
+  auto& sim = line.MakeSim(options);
+  auto loader = CreateFlashLoader(line.channel.get(), Description(kIhex.name, kIhex.version, map, "LPCARM"));
+  WriteFile("lpc.hex", Join({HexLine(4, 0, {0, 1}), HexLine(0, 0, RandomBytes(32, 7))}));
+  ASSERT_TRUE(loader->OpenImage("lpc.hex"));
+  line.RunSim();
+  EXPECT_EQ(LoaderLine::RunUpdate(*loader), 7);
+  line.StopSim();
+  EXPECT_EQ(sim.Counters().refused, 1);
+  EXPECT_THAT(sim.LastRefusal(), HasSubstr("4 bytes at 0x14 outside the flash"));
+  EXPECT_EQ(sim.Counters().sectorsProgrammed, 0);
+  EXPECT_THAT(testing_support::ReadLines(faultlog::kFileName), testing::Contains("Data error found in message"));
 }
 
 TEST(Loader, NoAnswerToThePingMeansNoDevice) {
