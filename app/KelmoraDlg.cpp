@@ -16,6 +16,7 @@
 #include "app/Status.h"
 #include "comm/Connection.h"
 #include "comm/FaultLog.h"
+#include "visualobject/CustomObject.h"
 #include "widgets/LogoArt.h"
 #include "widgets/SplashScreen.h"
 #include "widgets/TabCtrl.h"
@@ -107,9 +108,15 @@ void CMonitorDlg::RunFlashCommand(bool save) {
   if (!m_dvRepresentationServer || m_bClosed) return;
   m_hFlashHandle = save ? m_dvRepresentationServer->RequestFlashSave() : m_dvRepresentationServer->RequestFlashLoad();
   RunLongQuery(m_hFlashHandle);
-  // Show what the device holds now: every object that is not busy reads its value again.
-  if (m_pPages)
-    for (const auto& object : m_pPages->Objects()) object->InstantQuery(false);
+  ReadAgain();
+}
+
+void CMonitorDlg::ReadAgain() {
+  if (!m_pPages) return;
+  // A plug-in's component reads through handles of its own, for the same properties: a read
+  // of the host object's own would only collide with them in the server's queue.
+  for (const auto& object : m_pPages->Objects())
+    if (dynamic_cast<CCustomObject*>(object.get()) == nullptr) object->InstantQuery(false);
 }
 
 void CMonitorDlg::OnLinkChanged(bool up) {
@@ -119,11 +126,10 @@ void CMonitorDlg::OnLinkChanged(bool up) {
     status->setVisible(!up);
   }
   if (!m_pPages) return;
-  for (const auto& object : m_pPages->Objects()) {
-    // Back: every object that is not busy shows what the device holds now, as after a flash load.
-    if (up) object->InstantQuery(false);
-    else object->ShowLinkLost();
-  }
+  // Back: every object that is not busy shows what the device holds now, as after a flash load.
+  if (up) ReadAgain();
+  else
+    for (const auto& object : m_pPages->Objects()) object->ShowLinkLost();
 }
 
 void CMonitorDlg::RunLongQuery(const QueryHandle& handle) {

@@ -78,6 +78,8 @@ class CMonitorDlg : public QDialog {
  private:
   void SetInfo(int id, const std::string& text);
   void RunFlashCommand(bool save);
+  // Every idle object reads its value again, to show what the device holds now.
+  void ReadAgain();
   void Close();
 
   QPointer<CSplashScreen> m_pSplash;

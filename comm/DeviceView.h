@@ -85,6 +85,8 @@ class CDeviceView {
   // How often the link came back, and how often the port was tried meanwhile.
   int64_t Reconnects() const { return m_iReconnects.load(); }
   int64_t ReopenAttempts() const { return m_iReopenAttempts.load(); }
+  // How many requests the worker has answered so far.
+  uint64_t RequestsAnswered() const { return m_uResultsFiled.load(); }
 
   // The calls a window makes are virtual, so window tests can stand a scripted server in.
   virtual QueryHandle GetProperty(const ModbusProperty& property);

@@ -156,6 +156,11 @@ void CSimDevice::LoadFromFlash() {
   for (const auto& [address, value] : m_flash) m_image.Set(Space::Holding, address, value);
 }
 
+void CSimDevice::StopMotion() {
+  Animate(0.0);
+  m_animations.clear();
+}
+
 void CSimDevice::Animate(double nowMs) {
   if (m_startMs < 0) m_startMs = nowMs;
   const double seconds = (nowMs - m_startMs) / 1000.0;

@@ -111,6 +111,8 @@ class CSimDevice {
   bool SetIdentity(const SimIdentity& identity);
   const SimIdentity& Identity() const { return m_identity; }
   void AddAnimation(const SimAnimation& animation);
+  // Sets every moving value to where it starts and keeps it there.
+  void StopMotion();
   const std::vector<SimAnimation>& Animations() const { return m_animations; }
 
   // How long a flash save or load keeps the device busy.

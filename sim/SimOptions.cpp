@@ -128,12 +128,12 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
       o.help = true;
       continue;
     }
-    if (name == "--pace") {
+    if (name == "--pace" || name == "--still") {
       if (inlineValue) {
-        error = "--pace takes no value";
+        error = name + " takes no value";
         return false;
       }
-      s.pace = true;
+      (name == "--pace" ? s.pace : o.still) = true;
       continue;
     }
     const auto it = valued.find(name);
@@ -181,6 +181,8 @@ Device:
   --profile FILE     the device profile to simulate (default )" + defaultProfile + R"()
   --device NAME      the device of that file (default: its first device)
   --flash-ms MS      how long a flash save or load takes (default 300)
+  --still            values with a <sim> motion keep the value it starts from, so that what
+                     the device holds can be compared with what a program shows
 
   Input register 1 gives the name block (start in the low byte, length in the high byte),
   which holds the device name two characters per register, low byte first; input registers

@@ -17,6 +17,7 @@ struct SimCommandLine {
   std::string profile;
   std::string device;
   double flashMs = 300.0;
+  bool still = false;  // --still: moving values stay at where they start
   std::vector<std::pair<std::uint32_t, std::uint8_t>> exceptions;  // address, code
   SimSlaveOptions slave;
   // The boot loader behind the boot-loader start, as texts for its own parser.

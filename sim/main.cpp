@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
   for (const auto& [address, code] : options.exceptions) device.AddForcedException(address, code);
   std::vector<std::string> warnings;
   BuildSimDevice(profile, device, warnings);
+  if (options.still) device.StopMotion();
   for (const std::string& warning : warnings) std::fprintf(stderr, "kelmora-sim: warning: %s\n", warning.c_str());
 
   // The signals that stop the simulator are taken by sigwait below, never by a handler, so

@@ -197,6 +197,17 @@ TEST(SimMotion, CounterGoesOnFromAWrittenValue) {
   EXPECT_EQ(device.Handle({0x03, 0x00, 0x31, 0x00, 0x01}, 3000).pdu, (Bytes{0x03, 0x02, 0x00, 0x65}));
 }
 
+TEST(SimMotion, StoppedMotionKeepsTheStartValue) {
+  CSimDevice device;
+  device.Image().Define(Space::Input, 1);
+  device.AddAnimation(Motion(SimAnimation::Kind::Ramp, 40, 1000, 10, 1));
+  device.StopMotion();
+  for (double ms : {0.0, 2500.0, 7000.0}) {
+    device.Animate(ms);
+    EXPECT_EQ(device.Image().Get(Space::Input, 1), 40) << ms;
+  }
+}
+
 TEST(SimMotion, RandomValuesRepeatWithTheSeedOnly) {
   auto series = [](uint64_t seed) {
     CSimDevice device;
@@ -325,7 +336,7 @@ TEST(SimFromProfile, LoadingPicksTheNamedDeviceAndExplainsFailures) {
 TEST(SimCommandLine, TakesOptionsInBothFormsAndConvertsThem) {
   SimCommandLine o;
   std::string error;
-  ASSERT_TRUE(ParseSimCommandLine({"--baud=115200", "--parity", "even", "--stop", "1.5", "--pace", "--seed", "0x10",
+  ASSERT_TRUE(ParseSimCommandLine({"--baud=115200", "--parity", "even", "--stop", "1.5", "--pace", "--still", "--seed", "0x10",
                                    "--exception", "101:4", "--exception=7:2", "--silent-after", "5"},
                                   o, error))
       << error;
@@ -333,6 +344,7 @@ TEST(SimCommandLine, TakesOptionsInBothFormsAndConvertsThem) {
   EXPECT_EQ(o.slave.line.parity, 2);
   EXPECT_EQ(o.slave.line.stopBits, 1);
   EXPECT_TRUE(o.slave.pace);
+  EXPECT_TRUE(o.still);
   EXPECT_EQ(o.slave.faults.seed, 16u);
   EXPECT_EQ(o.slave.faults.silentAfter, 5);
   EXPECT_THAT(o.exceptions, ElementsAre(std::pair<uint32_t, uint8_t>{101, 4}, std::pair<uint32_t, uint8_t>{7, 2}));

@@ -127,7 +127,7 @@ TEST(SimProgram, HelpDocumentsEveryOption) {
   std::string output;
   EXPECT_EQ(RunSim({"--help"}, output), 0);
   for (const char* option : {"--com", "--link", "--profile", "--device", "--slave", "--baud", "--data-bits", "--parity",
-                             "--stop", "--pace", "--flash-ms", "--seed", "--drop", "--corrupt", "--garbage",
+                             "--stop", "--pace", "--flash-ms", "--still", "--seed", "--drop", "--corrupt", "--garbage",
                              "--wrong-slave", "--delay", "--exception", "--silent-after", "--trace", "--help"})
     EXPECT_THAT(output, HasSubstr(std::string("  ") + option)) << option;
   EXPECT_THAT(output, HasSubstr("PDC-4120.xml"));
