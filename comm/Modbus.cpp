@@ -134,11 +134,13 @@ DataGram ModbusRtuProtocol::BuildAdu(const DataGram& pdu) const {
 
 ModbusAnswer ModbusRtuProtocol::Transact(const DataGram& pdu) {
   const DataGram adu = BuildAdu(pdu);
+  // The stop is cleared as the transaction starts, before the request goes out: a stop that
+  // comes while it is being written is meant for this transaction and ends its wait.
+  stopRequested = false;
   if (channel != nullptr && channel->IsOpen()) {
     channel->Purge();
     channel->Write(adu);
   }
-  stopRequested = false;
   return ReceiveAnswer(pdu[0]);
 }
 

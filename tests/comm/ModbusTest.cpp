@@ -222,7 +222,10 @@ class LateChannel : public DataChannel {
     if (std::exchange(m_first, false)) std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs));
     return true;
   }
-  int32_t Write(const DataGram& dgData) override { return dgData.GetSize(); }
+  int32_t Write(const DataGram& dgData) override {
+    if (onWrite) onWrite();
+    return dgData.GetSize();
+  }
   int32_t Read(DataGram&) override { return 0; }
   int32_t Read(uint8_t*, int32_t) override { return 0; }
   void Purge() override {}
@@ -233,6 +236,7 @@ class LateChannel : public DataChannel {
   }
   void Interrupt() override {}
   std::vector<int32_t> waits;
+  std::function<void()> onWrite;
 
  private:
   int m_delayMs;
@@ -253,6 +257,17 @@ TEST(ModbusLateReceiverTest, ADeadlinePassedBeforeTheFirstWaitEndsInATimeOut) {
     ASSERT_FALSE(channel.waits.empty());
     for (const int32_t wait : channel.waits) EXPECT_GE(wait, 0) << "a wait without limit";
   }
+}
+
+// A stop (a cancel, the server's watchdog) that comes while the request is being written is
+// meant for this transaction: the wait after the write ends at once instead of losing it.
+TEST(ModbusStopTest, AStopDuringTheWriteEndsTheWait) {
+  TempWorkDir dir;
+  LateChannel channel(0);
+  ModbusRtuProtocol modbus(&channel, kSlave, 200);
+  channel.onWrite = [&] { modbus.stopRequested = true; };
+  EXPECT_EQ(modbus.ReadHoldingRegisters(1, 1).code, 255u);
+  EXPECT_TRUE(channel.waits.empty()) << "waited " << channel.waits.size() << " times after the stop";
 }
 
 TEST_F(ModbusTest, AddressZeroIsRefusedWithoutTraffic) {
