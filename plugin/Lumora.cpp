@@ -26,12 +26,13 @@ class LumoraComponent final : public IComponent {
     }
   }
 
-  // Deletes the window at once: the library may be unloaded as soon as this returns.
+  // Deletes the window at once, and the component with it: the host calls nothing of it
+  // afterwards and may unload the library as soon as this returns.
   int32_t Destroy() override {
-    if (m_view == nullptr) return 0;
+    const int32_t hadWindow = m_view != nullptr ? 1 : 0;
     delete m_view;
-    m_view = nullptr;
-    return 1;
+    delete this;
+    return hadWindow;
   }
 
   int32_t Show() override {
@@ -55,7 +56,7 @@ class LumoraComponent final : public IComponent {
 
 extern "C" KELMORA_COMPONENT_EXPORT ComponentVersionInfo ComponentVersion() { return {4, 2}; }
 
-// The host keeps the component for the library's lifetime and never deletes it.
+// The host never deletes the component: it deletes itself when the host destroys it.
 extern "C" KELMORA_COMPONENT_EXPORT IComponent* ConnectComponent(void* host) {
   return new LumoraComponent(static_cast<IComponentHost*>(host));
 }

@@ -27,7 +27,8 @@
 //   4. Writing: `SetProperty` or `SetValues`; the outcome is seen the same way.
 //   5. `Show` and `Hide` come at any time, `Destroy` once at the end. After `Destroy` the host
 //      calls nothing of the component and may unload the library at once, so `Destroy` must
-//      delete the component's windows itself (no deferred deletion).
+//      delete the component's windows itself (no deferred deletion), and the component object
+//      too: it is the component's last chance to free itself.
 //
 // Ownership: the host owns the host interfaces and the library handle; the component owns
 // itself and everything it creates, and the host never deletes it. Strings and vectors cross

@@ -12,6 +12,7 @@
 #include <QRegion>
 #include <set>
 #include <stdexcept>
+#include <utility>
 
 #include "tests/widgets/WidgetTestUtil.h"
 #include "visualobject/ComponentInterface.h"
@@ -123,12 +124,10 @@ TEST_F(Lumora, WindowLifecycle) {
   EXPECT_FALSE(view->isVisible());
   EXPECT_EQ(component->Show(), 1);
   EXPECT_TRUE(view->isVisible());
-  EXPECT_EQ(component->Destroy(), 1);
+  EXPECT_EQ(std::exchange(component, nullptr)->Destroy(), 1);  // the component is gone with it
   EXPECT_TRUE(page.findChildren<QWidget*>().isEmpty());  // gone before any event is processed
-  EXPECT_EQ(component->Destroy(), 0);
   EXPECT_EQ(host.reads, 0);
   // Nothing holds the library once its window is gone: it really unloads.
-  component = nullptr;
   EXPECT_TRUE(m_library.unload());
   EXPECT_EQ(dlopen(LUMORA_MODULE_PATH, RTLD_LAZY | RTLD_NOLOAD), nullptr);
 }

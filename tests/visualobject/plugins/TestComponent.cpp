@@ -30,12 +30,13 @@ class TestComponent : public IComponent {
     return 1;
 #endif
   }
+  // The component's last call: it deletes its window and itself.
   int32_t Destroy() override {
     ++g_probe.destroys;
-    if (m_window == nullptr) return 0;
+    const int32_t hadWindow = m_window != nullptr ? 1 : 0;
     delete m_window;
-    m_window = nullptr;
-    return 1;
+    delete this;
+    return hadWindow;
   }
   int32_t Show() override {
     ++g_probe.shows;
