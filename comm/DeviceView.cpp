@@ -319,7 +319,10 @@ void CDeviceView::WorkerLoop() {
       WorkerLog().Write("Окончание запроса");
     }
 
-    if (answer.code == kNoAnswer) {
+    // A request that found the device gone got no answer: with reconnection, it ends as the
+    // requests after it do until the device is back.
+    const bool lost = m_reopen && m_pDevice->LineLost();
+    if (answer.code == kNoAnswer || lost) {
       request.state = QueryHandle::Timeout;
     } else if (answer.code != kSuccess) {
       request.state = QueryHandle::DeviceError;
@@ -329,7 +332,7 @@ void CDeviceView::WorkerLoop() {
     }
     FileResult(request);
     WorkerLog().Write("Окончание обработки запроса");
-    if (m_reopen && m_pDevice->LineLost()) WaitForLink();
+    if (lost) WaitForLink();
   }
   m_bWorkerEnded = true;
 }
