@@ -27,6 +27,14 @@ void PutWord(Bytes& out, std::uint16_t value) {
   out.push_back(static_cast<std::uint8_t>(value & 0xFF));
 }
 
+// A whole number of periods, or an end of a range, as an integer: held within ±2^53 (where a
+// double is still exact), so that no conversion overflows whatever a profile asks for.
+std::int64_t Whole(double value) {
+  constexpr double kLimit = 9007199254740992.0;
+  if (std::isnan(value)) return 0;
+  return static_cast<std::int64_t>(std::clamp(value, -kLimit, kLimit));
+}
+
 // Whether [first, first + count) stays inside the 65536 addresses.
 bool InRange(std::uint32_t first, std::uint32_t count) { return first + count - 1 <= 65536; }
 
@@ -174,30 +182,37 @@ void CSimDevice::ApplyAnimation(SimAnimation& a, std::size_t index, double secon
     if (a.width == SimAnimation::Width::Long) return m_image.Get32(a.space, a.address);
     return static_cast<std::int16_t>(m_image.Get(a.space, a.address));
   };
+  // Periods since the start. A period so short that their number is no longer finite stands
+  // still rather than turning a non-number into a value.
+  double turns = seconds / period;
+  if (!std::isfinite(turns)) turns = 0;
   std::int64_t value = 0;
   switch (a.kind) {
     case SimAnimation::Kind::Sine: {
       const double middle = (a.low + a.high) / 2, amplitude = (a.high - a.low) / 2;
-      value = std::llround(middle + amplitude * std::sin(2 * std::numbers::pi * seconds / period));
+      value = std::llround(middle + amplitude * std::sin(2 * std::numbers::pi * turns));
       break;
     }
     case SimAnimation::Kind::Ramp: {
-      const double phase = seconds / period - std::floor(seconds / period);
+      const double phase = turns - std::floor(turns);
       value = std::llround(a.low + (a.high - a.low) * phase);
       break;
     }
     case SimAnimation::Kind::Counter: {
       // Steps are added to what the register holds, so a written value restarts the count.
-      const auto tick = static_cast<std::int64_t>(std::floor(seconds / period));
+      // The sum wraps as the register does, whatever the number of steps.
+      const std::int64_t tick = Whole(std::floor(turns));
       if (tick == a.lastTick) return;
-      value = read() + static_cast<std::int64_t>(a.low) * (tick - a.lastTick);
+      value = static_cast<std::int64_t>(static_cast<std::uint64_t>(read()) +
+                                        static_cast<std::uint64_t>(Whole(a.low)) *
+                                            static_cast<std::uint64_t>(tick - a.lastTick));
       a.lastTick = tick;
       break;
     }
     case SimAnimation::Kind::Random: {
-      const auto tick = static_cast<std::uint64_t>(std::floor(seconds / period));
-      const auto low = static_cast<std::int64_t>(std::ceil(std::min(a.low, a.high)));
-      const auto high = static_cast<std::int64_t>(std::floor(std::max(a.low, a.high)));
+      const auto tick = static_cast<std::uint64_t>(Whole(std::floor(turns)));
+      const std::int64_t low = Whole(std::ceil(std::min(a.low, a.high)));
+      const std::int64_t high = Whole(std::floor(std::max(a.low, a.high)));
       const std::uint64_t span = high >= low ? static_cast<std::uint64_t>(high - low) + 1 : 1;
       value = low + static_cast<std::int64_t>(Mix64(m_seed ^ Mix64(index * 0x100000001ull + tick)) % span);
       break;

@@ -163,6 +163,7 @@ bool ParseSimKeyword(const std::string& text, const ModbusProperty& property, Si
   in >> word;
   word = Lower(word);
   std::vector<double> numbers;
+  std::vector<std::string> tokens;
   for (std::string token; in >> token;) {
     char* end = nullptr;
     const double value = std::strtod(token.c_str(), &end);
@@ -171,6 +172,7 @@ bool ParseSimKeyword(const std::string& text, const ModbusProperty& property, Si
       return false;
     }
     numbers.push_back(value);
+    tokens.push_back(token);
   }
   animated = false;
   hasStart = false;
@@ -185,33 +187,42 @@ bool ParseSimKeyword(const std::string& text, const ModbusProperty& property, Si
     error = "the period of \"" + word + "\" must be above 0 seconds";
     return false;
   };
+  // The raw count of number `i`. A register holds at most 32 bits: a count beyond them (a
+  // huge number, or an ordinary one under a tiny divisor) is refused, not cut to something
+  // nobody wrote.
+  auto raw = [&](std::size_t i, double& out) {
+    out = Raw(property, numbers[i]);
+    if (out >= -2147483648.0 && out <= 4294967295.0) return true;
+    error = "\"" + tokens[i] + "\" is beyond what a 32-bit register holds";
+    return false;
+  };
   if (word == "value") {
-    if (!need(1, 1)) return false;
+    double value = 0;
+    if (!need(1, 1) || !raw(0, value)) return false;
     hasStart = true;
-    start = static_cast<long long>(Raw(property, numbers[0]));
+    start = static_cast<long long>(value);
     return true;
   }
   if (word == "sine" || word == "ramp") {
-    if (!need(3, 3) || !positive(numbers[2])) return false;
+    if (!need(3, 3) || !positive(numbers[2]) || !raw(0, animation.low) || !raw(1, animation.high)) return false;
     animation.kind = word == "sine" ? SimAnimation::Kind::Sine : SimAnimation::Kind::Ramp;
-    animation.low = Raw(property, numbers[0]);
-    animation.high = Raw(property, numbers[1]);
     animation.periodS = numbers[2];
   } else if (word == "counter") {
     if (!need(0, 3)) return false;
     animation.kind = SimAnimation::Kind::Counter;
-    animation.low = numbers.size() > 0 ? Raw(property, numbers[0]) : 1;
+    animation.low = 1;
+    if (numbers.size() > 0 && !raw(0, animation.low)) return false;
     animation.periodS = numbers.size() > 1 ? numbers[1] : 1.0;
     if (!positive(animation.periodS)) return false;
     if (numbers.size() > 2) {
+      double value = 0;
+      if (!raw(2, value)) return false;
       hasStart = true;
-      start = static_cast<long long>(Raw(property, numbers[2]));
+      start = static_cast<long long>(value);
     }
   } else if (word == "random") {
-    if (!need(2, 3)) return false;
+    if (!need(2, 3) || !raw(0, animation.low) || !raw(1, animation.high)) return false;
     animation.kind = SimAnimation::Kind::Random;
-    animation.low = Raw(property, numbers[0]);
-    animation.high = Raw(property, numbers[1]);
     animation.periodS = numbers.size() > 2 ? numbers[2] : 1.0;
     if (!positive(animation.periodS)) return false;
   } else {

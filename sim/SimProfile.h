@@ -11,8 +11,9 @@
 //   random LOW HIGH [EVERY]       a new value in LOW..HIGH every EVERY (1) seconds, from --seed
 //   value V                       starts at V and stays until written
 // Values are in the property's engineering units for fixed-point properties (raw = value ÷
-// divisor) and raw counts for all others. Without a `sim` keyword a value starts at 0, or at
-// the nearest end of the property's raw range when 0 lies outside it, and keeps what is written.
+// divisor) and raw counts for all others; a raw count must fit 32 bits (-2147483648 to
+// 4294967295). Without a `sim` keyword a value starts at 0, or at the nearest end of the
+// property's raw range when 0 lies outside it, and keeps what is written.
 #pragma once
 
 #include <string>

@@ -252,6 +252,60 @@ TEST(SimMotion, KeywordTextsAndTheirMistakes) {
   }
 }
 
+// Raw counts that no register holds were converted to integers regardless, which is undefined
+// (found by fuzz_profile_xml: a profile's "value 1111...117").
+TEST(SimMotion, KeywordCountsBeyondARegisterAreRefused) {
+  ModbusProperty fixed;
+  fixed.kind = PropertyKind::RangedFix;
+  fixed.divisor = 0.1;
+  const ModbusProperty plain;
+  struct Case {
+    const char* text;
+    const ModbusProperty& property;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"value 111111111111111111111111111111111111111111111111111111111111111111111111111111111111117", plain, false},
+      {"value 4294967296", plain, false},
+      {"value -2147483649", plain, false},
+      {"value 500000000", fixed, false},  // 5·10^9 counts under the divisor
+      {"sine 0 1e12 1", plain, false},
+      {"random -3e9 0", plain, false},
+      {"counter 1e10", plain, false},
+      {"counter 1 1 -1e300", plain, false},
+      {"value 4294967295", plain, true},
+      {"value -2147483648", plain, true},
+      {"sine -2147483648 4294967295 1", plain, true},
+  };
+  for (const Case& c : cases) {
+    SimAnimation a;
+    bool animated = false, hasStart = false;
+    long long start = 0;
+    std::string error;
+    EXPECT_EQ(ParseSimKeyword(c.text, c.property, a, animated, hasStart, start, error), c.accepted) << c.text;
+    EXPECT_EQ(error.empty(), c.accepted) << c.text << ": " << error;
+  }
+}
+
+// A period so short that the number of periods overflows stands still instead of converting
+// an infinite or huge count to an integer.
+TEST(SimMotion, PeriodsTooShortToCountStandStill) {
+  CSimDevice device;
+  for (uint32_t a = 1; a <= 4; ++a) device.Image().Define(Space::Input, a);
+  device.AddAnimation(Motion(SimAnimation::Kind::Sine, 10, 20, 1e-310, 1));
+  device.AddAnimation(Motion(SimAnimation::Kind::Ramp, 40, 1000, 1e-310, 2));
+  device.AddAnimation(Motion(SimAnimation::Kind::Counter, 3, 0, 1e-300, 3));
+  device.AddAnimation(Motion(SimAnimation::Kind::Random, 10, 20, 1e-300, 4));
+  for (const double ms : {0.0, 1000.0, 86400000.0}) {
+    device.Animate(ms);
+    EXPECT_EQ(device.Image().Get(Space::Input, 1), 15) << ms;
+    EXPECT_EQ(device.Image().Get(Space::Input, 2), 40) << ms;
+    EXPECT_EQ(device.Image().Get(Space::Input, 3), 0) << ms;
+    EXPECT_GE(device.Image().Get(Space::Input, 4), 10) << ms;
+    EXPECT_LE(device.Image().Get(Space::Input, 4), 20) << ms;
+  }
+}
+
 // ---- the device a profile makes ------------------------------------------------------------------
 
 TEST(SimFromProfile, MapsEveryPropertyAndPackOfTheTestProfile) {
