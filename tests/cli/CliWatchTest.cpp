@@ -45,15 +45,6 @@ class Transcript : public std::streambuf {
   std::string m_text;
 };
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-  const double deadline = NowMilliseconds() + timeoutMs;
-  while (!condition()) {
-    if (NowMilliseconds() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 // The rounds of a piped watch: each starts with the line that names the device.
 std::vector<std::string> Rounds(const std::string& text) {
   std::vector<std::string> rounds;

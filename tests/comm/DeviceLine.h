@@ -5,6 +5,7 @@
 #include "comm/FaultLog.h"
 #include "comm/Modbus.h"
 #include "comm/ModbusDevice.h"
+#include "XMLParser/DeviceProfile.h"
 #include "platform/ComSerialPort.h"
 #include "tests/support/RegisterSlave.h"
 #include "tests/support/TestSupport.h"
@@ -29,6 +30,20 @@ struct DeviceLine {
   }
   std::vector<std::string> FaultLines() const { return testing_support::ReadLines(faultlog::kFileName); }
 };
+
+// A profile of one "watch" list whose entries each carry one property.
+inline DeviceProfile ProfileWith(const std::vector<ModbusProperty>& properties, std::vector<PackRecord> packs = {}) {
+  DeviceProfile profile;
+  KeywordList watch("watch");
+  for (const ModbusProperty& property : properties) {
+    VisualObjectEntry entry;
+    entry.properties.push_back(property);
+    watch.entries.push_back(entry);
+  }
+  profile.keywordLists.push_back(watch);
+  profile.packs = std::move(packs);
+  return profile;
+}
 
 inline ModbusMapping Map(RegisterKind kind, uint32_t address, RegisterLayout layout = RegisterLayout::Single,
                          int32_t count = 1) {

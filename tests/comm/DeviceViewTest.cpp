@@ -28,20 +28,6 @@ ModbusProperty Property(int32_t id, uint32_t address, int32_t priority = 0,
   return property;
 }
 
-// A profile of one "watch" list whose entries each carry one property.
-DeviceProfile ProfileWith(const std::vector<ModbusProperty>& properties, std::vector<PackRecord> packs = {}) {
-  DeviceProfile profile;
-  KeywordList watch("watch");
-  for (const ModbusProperty& property : properties) {
-    VisualObjectEntry entry;
-    entry.properties.push_back(property);
-    watch.entries.push_back(entry);
-  }
-  profile.keywordLists.push_back(watch);
-  profile.packs = std::move(packs);
-  return profile;
-}
-
 // A device behind a line whose waits ignore the answer time-out, as a driver that does not
 // honour it would: a wait ends only when an answer is there or when it is interrupted (the
 // device's stop). `reply` gives the answer to each request, nothing for no answer.

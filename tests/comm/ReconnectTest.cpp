@@ -11,6 +11,7 @@
 #include "comm/DeviceView.h"
 #include "comm/ModbusDevice.h"
 #include "platform/Clock.h"
+#include "tests/comm/DeviceLine.h"
 #include "tests/support/RegisterSlave.h"
 #include "tests/support/TestSupport.h"
 
@@ -19,32 +20,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-  const double deadline = NowMilliseconds() + timeoutMs;
-  while (!condition()) {
-    if (NowMilliseconds() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 ModbusProperty Holding(int32_t id, uint32_t address) {
   ModbusProperty property;
   property.id = id;
-  property.mapping = ModbusMapping{RegisterLayout::Single, RegisterKind::HoldingRegister, address, 1};
+  property.mapping = Map(RegisterKind::HoldingRegister, address);
   return property;
-}
-
-DeviceProfile ProfileOf(const std::vector<ModbusProperty>& properties) {
-  DeviceProfile profile;
-  KeywordList watch("watch");
-  for (const ModbusProperty& property : properties) {
-    VisualObjectEntry entry;
-    entry.properties.push_back(property);
-    watch.entries.push_back(entry);
-  }
-  profile.keywordLists.push_back(watch);
-  return profile;
 }
 
 // A device on a pty behind the COM 9 link, which can be unplugged (the pty closes and the link
@@ -116,7 +96,7 @@ TEST_F(Unpluggable, ServerDropsRequestsWhileAwayAndResumesOnReturn) {
   ASSERT_TRUE(connection.Create(settings));
   ModbusDevice device(connection.Protocol());
   const ModbusProperty value = Holding(1, 5);
-  CDeviceView server(ProfileOf({value}), &device);
+  CDeviceView server(ProfileWith({value}), &device);
   std::atomic<int> attempts{0};
   std::vector<bool> changes;
   std::mutex changesMutex;
@@ -163,7 +143,7 @@ TEST_F(Unpluggable, WithoutReconnectALostLineOnlyFailsRequests) {
   ASSERT_TRUE(connection.Create(settings));
   ModbusDevice device(connection.Protocol());
   const ModbusProperty value = Holding(1, 5);
-  CDeviceView server(ProfileOf({value}), &device);
+  CDeviceView server(ProfileWith({value}), &device);
   server.Create(nullptr, 1300);
   Unplug();
   Plug(7);
@@ -178,7 +158,7 @@ TEST_F(Unpluggable, ShutdownEndsTheWaitForTheDevice) {
   ASSERT_TRUE(connection.Create(settings));
   ModbusDevice device(connection.Protocol());
   const ModbusProperty value = Holding(1, 5);
-  auto server = std::make_unique<CDeviceView>(ProfileOf({value}), &device);
+  auto server = std::make_unique<CDeviceView>(ProfileWith({value}), &device);
   server->SetReconnect([&] { return connection.Reopen(); });
   server->Create(nullptr, 1300);
   Unplug();

@@ -207,4 +207,13 @@ double ThreadCpuMs() {
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
 }
 
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 }  // namespace testing_support

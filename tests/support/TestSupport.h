@@ -96,4 +96,8 @@ std::vector<std::string> ReadLines(const std::string& path);
 // Milliseconds of CPU the calling thread has used.
 double ThreadCpuMs();
 
+// Checks `condition` every few milliseconds until it holds (true) or `timeoutMs` passed (false),
+// for suites without an event loop.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
+
 }  // namespace testing_support
