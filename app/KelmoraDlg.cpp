@@ -108,15 +108,18 @@ void CMonitorDlg::RunFlashCommand(bool save) {
   if (!m_dvRepresentationServer || m_bClosed) return;
   m_hFlashHandle = save ? m_dvRepresentationServer->RequestFlashSave() : m_dvRepresentationServer->RequestFlashLoad();
   RunLongQuery(m_hFlashHandle);
-  ReadAgain();
+  ReadAgain(false);
 }
 
-void CMonitorDlg::ReadAgain() {
+void CMonitorDlg::ReadAgain(bool retriesToo) {
   if (!m_pPages) return;
-  // A plug-in's component reads through handles of its own, for the same properties: a read
-  // of the host object's own would only collide with them in the server's queue.
-  for (const auto& object : m_pPages->Objects())
-    if (dynamic_cast<CCustomObject*>(object.get()) == nullptr) object->InstantQuery(false);
+  for (const auto& object : m_pPages->Objects()) {
+    // A plug-in's component reads through handles of its own, for the same properties: a read
+    // of the host object's own would only collide with them in the server's queue.
+    if (dynamic_cast<CCustomObject*>(object.get()) != nullptr) continue;
+    if (retriesToo) object->QueryNow();
+    else object->InstantQuery(false);
+  }
 }
 
 void CMonitorDlg::OnLinkChanged(bool up) {
@@ -126,8 +129,9 @@ void CMonitorDlg::OnLinkChanged(bool up) {
     status->setVisible(!up);
   }
   if (!m_pPages) return;
-  // Back: every object that is not busy shows what the device holds now, as after a flash load.
-  if (up) ReadAgain();
+  // Back: every object shows what the device holds now, as after a flash load; those waiting
+  // to retry a request that timed out while the device was away retry at once.
+  if (up) ReadAgain(true);
   else
     for (const auto& object : m_pPages->Objects()) object->ShowLinkLost();
 }

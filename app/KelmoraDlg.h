@@ -78,8 +78,9 @@ class CMonitorDlg : public QDialog {
  private:
   void SetInfo(int id, const std::string& text);
   void RunFlashCommand(bool save);
-  // Every idle object reads its value again, to show what the device holds now.
-  void ReadAgain();
+  // Every idle object reads its value again, to show what the device holds now; with
+  // `retriesToo`, objects waiting to retry query at once as well.
+  void ReadAgain(bool retriesToo);
   void Close();
 
   QPointer<CSplashScreen> m_pSplash;

@@ -181,6 +181,12 @@ void CVisualObject::ShowLinkLost() {
   if (m_bLedReady && m_led) m_led->SetState(LedFailed);
 }
 
+void CVisualObject::QueryNow() {
+  if (TimerRunning(PollTimer)) return;
+  if (!TimerRunning(QueryTimer)) m_bWriteNext = false;
+  QueryStep();
+}
+
 void CVisualObject::StartUpdate() {
   const int r = std::rand() % 10;
   StartTimerSlot(m_nStartTimer, StartTimer, 10000 / (r + 10));

@@ -72,6 +72,9 @@ class CVisualObject : public QFrame {
   void OnUpdateQueryState();
   // The device's line is lost: the lamp shows the failed state until the next answer.
   void ShowLinkLost();
+  // Unless a query is in flight, queries now: a scheduled one (a retry after a time-out, a
+  // delayed write) at once instead of at its time, otherwise a read.
+  void QueryNow();
   // (Re)starts the start timer with a period drawn from 1000, 909, ..., 526 ms.
   void StartUpdate();
   // The timer state machine; subclasses handle their own ids first and pass the rest on.
