@@ -46,8 +46,9 @@ class Unpluggable : public ::testing::Test {
   }
   void TearDown() override { unsetenv("KELMORA_PORTS_DIR"); }
 
-  void Plug(uint16_t value) {
-    pty = std::make_unique<PtyPair>();
+  // `prepared` (made while the old one was still open, so at another device path) or a new pty.
+  void Plug(uint16_t value, std::unique_ptr<PtyPair> prepared = nullptr) {
+    pty = prepared ? std::move(prepared) : std::make_unique<PtyPair>();
     slave = std::make_unique<RegisterSlave>(pty->master, 10);
     slave->SetHolding(5, value);
     fs::remove("ports/com9");
@@ -72,6 +73,7 @@ TEST_F(Unpluggable, ConnectionReopensTheSameComPortWhereItLeadsNow) {
   ASSERT_TRUE(connection.Create(settings, &why)) << why;
   const std::string firstPath = pty->slavePath;
   EXPECT_FALSE(connection.Channel()->LineLost());
+  auto next = std::make_unique<PtyPair>();
 
   Unplug();
   EXPECT_EQ(connection.Protocol()->ReadHoldingRegisters(5, 1).code, modbus_code::kNoChannel);
@@ -79,8 +81,7 @@ TEST_F(Unpluggable, ConnectionReopensTheSameComPortWhereItLeadsNow) {
   EXPECT_FALSE(connection.Reopen());  // nothing behind the link yet
   EXPECT_TRUE(connection.Channel()->LineLost());
 
-  PtyPair spare;  // takes the freed pty number, so the device comes back at another path
-  Plug(4321);
+  Plug(4321, std::move(next));
   ASSERT_NE(pty->slavePath, firstPath);
   ASSERT_TRUE(connection.Reopen());
   EXPECT_FALSE(connection.Channel()->LineLost());
