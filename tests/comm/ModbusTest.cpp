@@ -173,7 +173,7 @@ TEST_F(ModbusTest, SilenceTimesOutAndLogsTheElapsedTime) {
   const double elapsed = NowMilliseconds() - start;
   EXPECT_EQ(result.code, 255u);
   EXPECT_GE(elapsed, 100.0);
-  EXPECT_LT(elapsed, 400.0);  // generous for a loaded machine; a missing time-out never ends
+  EXPECT_LT(elapsed, 2000.0);  // a missing time-out never ends
   EXPECT_LT(ThreadCpuMs() - cpuBefore, 10.0);  // the wait sleeps; it does not poll a core hot
   const std::string log = FaultLog();
   std::smatch m;
@@ -185,10 +185,11 @@ TEST_F(ModbusTest, SilenceTimesOutAndLogsTheElapsedTime) {
 TEST_F(ModbusTest, AbortEndsTheWaitAtOnce) {
   SetAnswer([](const Bytes&) { return Chunks{}; });
   // Already set on entry: no wait at all.
+  modbus->timeoutMs = 5000;
   modbus->stopRequested = true;
   const double start = NowMilliseconds();
   EXPECT_EQ(modbus->ReceiveAnswer(3).code, 255u);
-  EXPECT_LT(NowMilliseconds() - start, 20.0);
+  EXPECT_LT(NowMilliseconds() - start, 1000.0);
   EXPECT_TRUE(std::regex_match(FaultLog(), std::regex(R"(F Timeout exceeded eplased [0-9]\.[0-9]{2} in file Modbus\.cpp\n)")))
       << FaultLog();
 
@@ -205,7 +206,7 @@ TEST_F(ModbusTest, AbortEndsTheWaitAtOnce) {
   watchdog.join();
   EXPECT_EQ(result.code, 255u);
   EXPECT_GE(returnedAt - start, 150.0);
-  EXPECT_LT(returnedAt - stoppedAt, 30.0);  // typically under 0.1 ms
+  EXPECT_LT(returnedAt - stoppedAt, 1000.0);  // typically under 0.1 ms; without the abort it never returns
   // The next request clears the flag itself.
   SetAnswer(NormalAnswer);
   modbus->timeoutMs = 100;
@@ -311,10 +312,11 @@ TEST_F(ModbusTest, MissingClosedOrVanishedLineGivesCode4) {
   SetAnswer([](const Bytes&) { return Chunks{}; });
   slave.reset();
   pty.CloseMaster();  // the adapter is unplugged
+  modbus->timeoutMs = 5000;
   const double start = NowMilliseconds();
   const double cpuBefore = ThreadCpuMs();
   EXPECT_EQ(modbus->ReadHoldingRegisters(1, 1).code, 4u);
-  EXPECT_LT(NowMilliseconds() - start, 50.0);
+  EXPECT_LT(NowMilliseconds() - start, 1000.0);  // long before the time-out
   EXPECT_LT(ThreadCpuMs() - cpuBefore, 10.0);
   EXPECT_THAT(FaultLog(), HasSubstr("F Serial port"));
   port.Close();
