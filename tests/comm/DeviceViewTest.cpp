@@ -281,7 +281,7 @@ TEST_F(DeviceViewTest, WatchdogStopsARequestStillWaitingAfter60Ms) {
   ModbusDevice lineDevice(&lineModbus);
   CDeviceView server(ProfileWith({Property(1, 5)}), &lineDevice);
   server.Create(nullptr, 1300);
-  EXPECT_EQ(Finish(server, server.GetProperty(Property(1, 5)), 600).GetStateString(), "Timeout");
+  EXPECT_EQ(Finish(server, server.GetProperty(Property(1, 5)), 5000).GetStateString(), "Timeout");
   EXPECT_EQ(line.Interrupts(), 1);
 }
 
