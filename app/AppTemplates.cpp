@@ -34,6 +34,7 @@ const DialogTemplate& MonitorDialog() {
           {kFirmware, ControlKind::Button, QStringLiteral("Firmware..."), 14, 161, 106, 14, 0, {}},
           {kQueueReadout, ControlKind::Static, QStringLiteral("-1"), 7, 184, 120, 10, ControlStyle::kHidden, {}},
           {kLinkStatus, ControlKind::Static, {}, 7, 184, 120, 22, ControlStyle::kWordWrap | ControlStyle::kHidden, {}},
+          {kRecordStatus, ControlKind::Static, {}, 7, 184, 120, 22, ControlStyle::kHidden, {}},
           {kTabs, ControlKind::Tab, {}, 133, 7, 300, 200, 0, {}},
       }};
   return tmpl;

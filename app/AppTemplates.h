@@ -15,6 +15,7 @@ constexpr int kTabs = 1030;
 constexpr int kLoad = 1041, kSave = 1042, kFirmware = 1043;
 constexpr int kQueueReadout = 1044;
 constexpr int kLinkStatus = 1045;  // shown while the device's line is lost
+constexpr int kRecordStatus = 1046;  // shown while values are recorded (and the line is up)
 constexpr int kLogo = 1054;
 constexpr int kLogoFrame = 1058, kInfoGroup = 1059, kControlGroup = 1060;
 }  // namespace monitor

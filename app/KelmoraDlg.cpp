@@ -2,14 +2,18 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/AboutDlg.h"
 #include "app/AppTemplates.h"
 #include "app/FirmwareWizard.h"
+#include "app/Messages.h"
 #include "app/MonitorPages.h"
 #include "app/SetupDialog.h"
 #include "app/SpecialDialog.h"
@@ -79,6 +83,13 @@ bool CMonitorDlg::OnInitDialog() {
                                                                        Qt::QueuedConnection);
                                            });
   }
+  if (m_dvRepresentationServer) {
+    m_dvRepresentationServer->SetReadListener(&m_recorder);
+    m_recorder.SetOnStopped([this](const std::string& why) {
+      QMetaObject::invokeMethod(this, [this, text = QString::fromStdString(why)] { OnRecordingFailed(text); },
+                                Qt::QueuedConnection);
+    });
+  }
   try {
     if (m_dvRepresentationServer) m_dvRepresentationServer->Create(this, 1300);
   } catch (...) {
@@ -124,16 +135,78 @@ void CMonitorDlg::ReadAgain(bool retriesToo) {
 
 void CMonitorDlg::OnLinkChanged(bool up) {
   if (m_bClosed) return;
-  if (auto* status = control<QLabel>(this, kLinkStatus)) {
-    status->setText(up ? QString() : QString::fromUtf8(CDeviceView::kLinkLostText));
-    status->setVisible(!up);
-  }
+  m_bLinkLost = !up;
+  UpdateStatusLines();
   if (!m_pPages) return;
   // Back: every object shows what the device holds now, as after a flash load; those waiting
   // to retry a request that timed out while the device was away retry at once.
   if (up) ReadAgain(true);
   else
     for (const auto& object : m_pPages->Objects()) object->ShowLinkLost();
+}
+
+void CMonitorDlg::UpdateStatusLines() {
+  if (auto* status = control<QLabel>(this, kLinkStatus)) {
+    status->setText(m_bLinkLost ? QString::fromUtf8(CDeviceView::kLinkLostText) : QString());
+    status->setVisible(m_bLinkLost);
+  }
+  auto* record = control<QLabel>(this, kRecordStatus);
+  if (record == nullptr) return;
+  const bool recording = m_recorder.Recording();
+  if (recording) {
+    const QString path = QString::fromStdString(m_recorder.Path());
+    const QString name = record->fontMetrics().elidedText(QFileInfo(path).fileName(), Qt::ElideMiddle, record->width());
+    record->setText(tr("Запись, строк: %1").arg(m_recorder.Rows()) + "\n" + name);
+    record->setToolTip(path);
+  }
+  record->setVisible(recording && !m_bLinkLost);
+}
+
+bool CMonitorDlg::StartRecording(const QString& path, CValueRecorder::Format format, bool quiet) {
+  std::string why;
+  if (!m_recorder.Start(path.toStdString(), format, why)) {
+    faultlog::PlainLine("Recording not started: " + why);
+    if (!quiet) appmsg::Warning(this, tr("Запись не начата: %1.").arg(QString::fromStdString(why)), tr("Запись"));
+    return false;
+  }
+  faultlog::PlainLine("Recording to " + path.toStdString());
+  if (m_pRecordTimer == nullptr) {
+    m_pRecordTimer = new QTimer(this);
+    connect(m_pRecordTimer, &QTimer::timeout, this, &CMonitorDlg::UpdateStatusLines);
+  }
+  m_pRecordTimer->start(500);
+  UpdateStatusLines();
+  return true;
+}
+
+void CMonitorDlg::StopRecording() {
+  if (!m_recorder.Recording()) return;
+  m_recorder.Stop();
+  faultlog::PlainLine("Recording ended: " + std::to_string(m_recorder.Rows()) + " rows in " + m_recorder.Path());
+  if (m_pRecordTimer) m_pRecordTimer->stop();
+  UpdateStatusLines();
+}
+
+void CMonitorDlg::OnRecordingFailed(const QString& why) {
+  if (m_pRecordTimer) m_pRecordTimer->stop();
+  UpdateStatusLines();
+  faultlog::PlainLine("Recording stopped: " + why.toStdString());
+  if (!m_bClosed)
+    appmsg::Warning(this, tr("Запись остановлена: %1.\nЗаписано строк: %2.").arg(why).arg(m_recorder.Rows()),
+                    tr("Запись"));
+}
+
+void CMonitorDlg::ChooseRecordingFile() {
+  QString filter;
+  const QString csv = tr("Таблица CSV (*.csv)"), jsonl = tr("JSON Lines (*.jsonl)");
+  const QString path = QFileDialog::getSaveFileName(this, tr("Записывать значения в файл"), QString(),
+                                                    csv + ";;" + jsonl, &filter);
+  if (path.isEmpty()) return;
+  // The chosen filter decides when the name has no extension of its own.
+  const bool namedJson = CValueRecorder::FormatOf(path.toStdString()) == CValueRecorder::Format::JsonLines;
+  StartRecording(path, namedJson || (QFileInfo(path).suffix().isEmpty() && filter == jsonl)
+                           ? CValueRecorder::Format::JsonLines
+                           : CValueRecorder::Format::Csv);
 }
 
 void CMonitorDlg::RunLongQuery(const QueryHandle& handle) {
@@ -160,8 +233,19 @@ void CMonitorDlg::OnQueueReadout(quint32 w) {
 void CMonitorDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (m_pAbout == nullptr) return;
   QMenu menu(this);
-  menu.addAction(m_pAbout);
+  FillContextMenu(menu);
   menu.exec(event->globalPos());
+}
+
+void CMonitorDlg::FillContextMenu(QMenu& menu) {
+  if (m_dvRepresentationServer) {
+    if (m_recorder.Recording())
+      menu.addAction(tr("Остановить запись"), this, &CMonitorDlg::StopRecording);
+    else
+      menu.addAction(tr("Записывать значения..."), this, &CMonitorDlg::ChooseRecordingFile);
+    menu.addSeparator();
+  }
+  if (m_pAbout) menu.addAction(m_pAbout);
 }
 
 void CMonitorDlg::keyPressEvent(QKeyEvent* event) {
@@ -180,10 +264,13 @@ void CMonitorDlg::done(int result) {
 void CMonitorDlg::Close() {
   if (m_bClosed) return;
   m_bClosed = true;
+  if (m_pRecordTimer) m_pRecordTimer->stop();
   // The server stops first, so no object's request is answered after the objects went away.
   if (m_pPages) {
     m_pPages->Shutdown();
   } else if (m_dvRepresentationServer) {
     m_dvRepresentationServer->Shutdown();
   }
+  // No read comes after the server stopped: the recording is complete.
+  if (m_recorder.Recording()) StopRecording();
 }

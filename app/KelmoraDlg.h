@@ -11,6 +11,7 @@
 #include "XMLParser/DeviceProfile.h"
 #include "comm/DeviceView.h"
 #include "comm/ModbusDevice.h"
+#include "tools/ValueRecorder.h"
 
 class CConnection;
 class CMonitorPages;
@@ -18,6 +19,8 @@ class CSetupDialog;
 class CSplashScreen;
 class QAction;
 class QLabel;
+class QMenu;
+class QTimer;
 
 class CMonitorDlg : public QDialog {
   Q_OBJECT
@@ -49,9 +52,18 @@ class CMonitorDlg : public QDialog {
   // Waits for `handle` in the long-query dialog.
   void RunLongQuery(const QueryHandle& handle);
   void ShowAbout();
+  // The context menu's items: the tools that go beyond watching, then About.
+  void FillContextMenu(QMenu& menu);
   // The line to the device was lost (false) or is back (true): the status line, the lamps,
   // and once back a fresh read by every idle object.
   void OnLinkChanged(bool up);
+
+  // Recording every value read into `path` (CSV or JSON Lines); false, with a message box
+  // unless `quiet`, when the file cannot be written. The context menu asks for the file.
+  bool StartRecording(const QString& path, CValueRecorder::Format format, bool quiet = false);
+  void StopRecording();
+  void ChooseRecordingFile();
+  const CValueRecorder& Recorder() const { return m_recorder; }
 
   // The queue readout: the count of queued requests in the high half of `w`, the current
   // request's id (signed) in the low half. Threads post it as a queued call.
@@ -82,10 +94,18 @@ class CMonitorDlg : public QDialog {
   // `retriesToo`, objects waiting to retry query at once as well.
   void ReadAgain(bool retriesToo);
   void Close();
+  // The status lines at the foot of the left column: the lost line before the recording.
+  void UpdateStatusLines();
+  // The recording stopped by itself (a full disk, a removed file).
+  void OnRecordingFailed(const QString& why);
 
   QPointer<CSplashScreen> m_pSplash;
   bool m_bAutoConnect = false;
   std::unique_ptr<CSetupDialog> m_sdialog;
+  // Outlives the server, which hands it every read.
+  CValueRecorder m_recorder;
+  QTimer* m_pRecordTimer = nullptr;  // refreshes the recording's row count
+  bool m_bLinkLost = false;
   // Destroyed in reverse order: the pages before the server, the server before the device
   // and the device before the connection under it.
   std::unique_ptr<CConnection> m_pConnection;

@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -230,6 +231,20 @@ int main(int argc, char** argv) {
     Capture(&dialog, QStringLiteral("main-page-%1").arg(page + 1));
   }
   tabs->SetCurSel(0);
+
+  // A recording under way, with the context menu that stops it.
+  if (!dialog.StartRecording(QDir::current().absoluteFilePath(QStringLiteral("values.csv")), CValueRecorder::Format::Csv))
+    Fail("cannot record values");
+  Spin(1500);
+  {
+    QMenu menu(&dialog);
+    dialog.FillContextMenu(menu);
+    menu.popup(dialog.mapToGlobal(QPoint(dialog.width() / 3, dialog.height() / 2)));
+    Spin(300);
+    Capture(&dialog, "main-recording", &menu);
+    menu.close();
+  }
+  dialog.StopRecording();
 
   WhenModal<CSpecialDialog>([&dialog](CSpecialDialog* wait) {
     Spin(700);

@@ -25,6 +25,7 @@
 #include "platform/ProgramFolders.h"
 #include "profiles/ProfileNumbers.h"
 #include "profiles/ValueText.h"
+#include "tools/ValueRecorder.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ struct Options {
   int intervalMs = 1000;
   int page = -1;
   int count = -1;  // watch: number of rounds, -1 until interrupted
+  std::string recordPath;  // watch: --csv or --jsonl
+  CValueRecorder::Format recordFormat = CValueRecorder::Format::Csv;
 };
 
 int ParseNumber(const std::string& option, const std::string& text, int low, int high) {
@@ -80,6 +83,11 @@ Options Parse(const std::vector<std::string>& args) {
     else if (a == "--page") o.page = ParseNumber(a, value(), 0, 1000);
     else if (a == "--count") o.count = ParseNumber(a, value(), 1, 1000000000);
     else if (a == "--profile") o.profile = value();
+    else if (a == "--csv" || a == "--jsonl") {
+      if (!o.recordPath.empty()) throw UsageError{"--csv and --jsonl name one file: give only one of them"};
+      o.recordPath = value();
+      o.recordFormat = a == "--csv" ? CValueRecorder::Format::Csv : CValueRecorder::Format::JsonLines;
+    }
     else if (a == "--check") o.check = true;
     else if (a == "--user-folder") o.userFolder = true;
     else if (a == "--parity") {
@@ -161,16 +169,9 @@ const Target* FindTarget(const std::vector<Target>& targets, const std::string& 
   return nullptr;
 }
 
-std::string ValueText(ModbusProperty property, int32_t raw) {
-  std::string text = PropertyValueToString(property, raw);
-  if (property.kind == PropertyKind::Natural && raw >= 0 && static_cast<size_t>(raw) < property.data.size())
-    text += " (" + property.data[raw] + ")";
-  return text;
-}
-
 std::string Line(const ModbusProperty& property, const QueryHandle& handle) {
   std::string line = std::to_string(property.id) + " " + property.caption + " = ";
-  line += handle.state == QueryHandle::Updated && !handle.values.empty() ? ValueText(property, handle.GetResult())
+  line += handle.state == QueryHandle::Updated && !handle.values.empty() ? PropertyValueShown(property, handle.GetResult())
                                                                          : handle.GetStateString();
   return line;
 }
@@ -366,14 +367,21 @@ int Write(const Options& o, std::ostream& out, std::ostream& err) {
     session.View().WaitQuery(handle, kQueryTimeoutMs);
     if (handle.state != QueryHandle::Updated) result = kDeviceFailed;
     out << std::to_string(job.property.id) << " " << job.property.caption << " = "
-        << (handle.state == QueryHandle::Updated ? ValueText(job.property, job.raw) : handle.GetStateString()) << "\n";
+        << (handle.state == QueryHandle::Updated ? PropertyValueShown(job.property, job.raw) : handle.GetStateString()) << "\n";
   }
   return result;
 }
 
 int Watch(const Options& o, std::ostream& out, std::ostream& err) {
+  // The recorder outlives the session's server, which hands it every read.
+  CValueRecorder recorder;
+  if (std::string why; !o.recordPath.empty() && !recorder.Start(o.recordPath, o.recordFormat, why)) {
+    err << "kelmora-cli: " << why << "\n";
+    return kUsage;
+  }
   Session session(o, err);
   if (!session.Open(true, true)) return kDeviceFailed;
+  session.View().SetReadListener(&recorder);
   std::vector<Target> targets;
   for (const Target& t : Properties(session.View().Profile()))
     if (o.page < 0 || t.page == o.page) targets.push_back(t);
@@ -400,11 +408,17 @@ int Watch(const Options& o, std::ostream& out, std::ostream& err) {
     // The status line while the adapter is away; the values come back once it returns.
     if (session.View().LinkLost()) out << CDeviceView::kLinkLostText << (terminal ? "\x1b[K\n" : "\n");
     out << table.str() << std::flush;
+    if (!o.recordPath.empty() && !recorder.Recording()) {
+      err << "kelmora-cli: recording stopped: " << recorder.Failure() << "\n";
+      std::signal(SIGINT, previous);
+      return kDeviceFailed;
+    }
     const auto next = started + std::chrono::milliseconds(o.intervalMs);
     while (!g_interrupted && std::chrono::steady_clock::now() < next && (o.count < 0 || round + 1 < o.count))
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::signal(SIGINT, previous);
+  if (!o.recordPath.empty()) err << "recorded " << recorder.Rows() << " rows to " << o.recordPath << "\n";
   return kOk;
 }
 
@@ -541,8 +555,10 @@ Commands:
   identify                   read the device's identity and name the profile that matches
   read NAME|ID...            read properties (by caption or id) and print them
   write NAME|ID=VALUE...     write properties; VALUE in engineering units (or an item text)
-  watch [--interval MS] [--page N] [--count N]
-                             read every property (of page N) again and again
+  watch [--interval MS] [--page N] [--count N] [--csv FILE | --jsonl FILE]
+                             read every property (of page N) again and again; --csv and
+                             --jsonl also record every value read into FILE, one row each:
+                             time, id, caption, raw value, value as shown, request state
   flash save|load            tell the device to save its configuration to flash, or load it
   firmware FILE.hex          update the device's firmware through its boot loader; afterwards
                              restart both the device and the program

@@ -338,6 +338,12 @@ void CDeviceView::WorkerLoop() {
 }
 
 void CDeviceView::FileResult(const QueryHandle& request) {
+  // The listener hears a read before its owner can collect it: once a caller has a value, its
+  // row is recorded.
+  const int32_t id = request.property.id;
+  if (IReadListener* listener = m_pReadListener.load();
+      listener && request.kind == 0 && id != kFlashPropertyId && id != kBootloaderPropertyId)
+    listener->OnRead(request);
   {
     // The result is filed before the running request is released, so a poll in between
     // finds one or the other, never neither.

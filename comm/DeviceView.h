@@ -58,6 +58,14 @@ class RequestList {
   std::atomic<size_t> m_approxCount{0};
 };
 
+// Hears every finished read of a property (not the flash and boot-loader requests), on the
+// worker thread, just before its result is filed for its owner: recording listens here.
+class IReadListener {
+ public:
+  virtual ~IReadListener() = default;
+  virtual void OnRead(const QueryHandle& result) = 0;
+};
+
 class CDeviceView {
  public:
   // `device` is not owned and must outlive the server.
@@ -87,6 +95,10 @@ class CDeviceView {
   int64_t ReopenAttempts() const { return m_iReopenAttempts.load(); }
   // How many requests the worker has answered so far.
   uint64_t RequestsAnswered() const { return m_uResultsFiled.load(); }
+
+  // Hands every finished read to `listener` (null: nobody) from now on; the listener must stay
+  // alive until it is replaced or the server is destroyed.
+  void SetReadListener(IReadListener* listener) { m_pReadListener.store(listener); }
 
   // The calls a window makes are virtual, so window tests can stand a scripted server in.
   virtual QueryHandle GetProperty(const ModbusProperty& property);
@@ -121,7 +133,7 @@ class CDeviceView {
   void Wake();
   ModbusMapping MappingOf(int32_t propertyId) const;
   QueryHandle Enqueue(const ModbusProperty& property, int32_t kind, std::vector<int32_t> values);
-  // Files a finished request for its owner and wakes `WaitQuery`.
+  // Tells the read listener, then files a finished request for its owner and wakes `WaitQuery`.
   void FileResult(const QueryHandle& request);
   // Until the line opens again: answers what is queued "Timeout", tries `m_reopen` each period.
   void WaitForLink();
@@ -159,6 +171,7 @@ class CDeviceView {
   std::mutex m_resultMutex;  // with m_resultCv: `WaitQuery` sleeps until a result is filed
   std::condition_variable m_resultCv;
   std::atomic<uint64_t> m_uResultsFiled{0};
+  std::atomic<IReadListener*> m_pReadListener{nullptr};
 
   std::mutex m_watchdogMutex;
   std::condition_variable m_watchdogCv;

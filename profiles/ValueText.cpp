@@ -106,6 +106,13 @@ std::string PropertyValueToString(ModbusProperty& property, int32_t raw) {
   return std::to_string(raw);
 }
 
+std::string PropertyValueShown(ModbusProperty property, int32_t raw) {
+  std::string text = PropertyValueToString(property, raw);
+  if (property.kind == PropertyKind::Natural && raw >= 0 && static_cast<size_t>(raw) < property.data.size())
+    text += " (" + property.data[raw] + ")";
+  return text;
+}
+
 int32_t StringToPropertyValue(ModbusProperty& property, std::string_view text) {
   if (property.IsFixed()) return property.ConvertFixedToSend(profilenumbers::ReadReal(text));
   return profilenumbers::ReadInt(text);

@@ -14,6 +14,9 @@
 // divisor allows and no trailing zeros (divisor 0.01: 1234 → "12.34", 1200 → "12", 5 → ".05");
 // every other kind as a plain integer. A divisor of 0 becomes 1 in `property`.
 std::string PropertyValueToString(ModbusProperty& property, int32_t raw);
+// The value as the command line and recordings show it: `PropertyValueToString`, and for a
+// Natural property whose raw value indexes its item texts, that item in brackets ("1 (Пуск)").
+std::string PropertyValueShown(ModbusProperty property, int32_t raw);
 // RangedFix: the text read as a decimal number, divided by the divisor and truncated toward
 // zero; other kinds: the text read as an integer. Leading blanks and trailing text are ignored.
 int32_t StringToPropertyValue(ModbusProperty& property, std::string_view text);

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <signal.h>
 #include <sys/fsuid.h>
 #include <unistd.h>
@@ -501,6 +503,74 @@ TEST(MonitorDialog, AnUnpluggedAdapterIsReopenedAndEveryValueReadAgain) {
   // because every object read at the reconnection.
   EXPECT_TRUE(WaitFor([&] { return w.AllLamps(CVisualObject::LedUpdated); }, 20000));
   RecordProperty("values_back_ms", static_cast<int>(back.elapsed()));
+}
+
+// The menu's texts, separators left out.
+QStringList MenuTexts(CMonitorDlg& dialog) {
+  QMenu menu;
+  dialog.FillContextMenu(menu);
+  QStringList texts;
+  for (QAction* action : menu.actions())
+    if (!action->isSeparator()) texts << action->text();
+  return texts;
+}
+
+TEST(MonitorDialog, RecordsEveryValueReadUntilTheFileGoes) {
+  OpenWindow w;
+  ASSERT_TRUE(w.opened);
+  Boxes boxes;
+  EXPECT_EQ(MenuTexts(w.dialog), (QStringList{Ru("Записывать значения..."), "&About Kelmora..."}));
+  // A file that cannot be written is refused with the reason, and nothing records.
+  EXPECT_FALSE(w.dialog.StartRecording("missing/values.csv", CValueRecorder::Format::Csv));
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text,
+            Ru("Запись не начата: cannot write missing/values.csv: No such file or directory."));
+
+  CDeviceView* server = w.dialog.Server();
+  const uint64_t answeredBefore = server->RequestsAnswered();
+  ASSERT_TRUE(w.dialog.StartRecording("values.csv", CValueRecorder::Format::Csv));
+  Click(&w.dialog, monitor::kLoad);
+  EXPECT_EQ(MenuTexts(w.dialog).front(), Ru("Остановить запись"));
+  auto* status = control<QLabel>(&w.dialog, monitor::kRecordStatus);
+  ASSERT_NE(status, nullptr);
+  // Every object's value is recorded; those that read only once by themselves read again
+  // after the flash load.
+  std::set<int> wanted;
+  for (const auto& object : w.dialog.Pages()->Objects()) wanted.insert(object->Property().id);
+  auto recordedIds = [] {
+    std::map<int, int> counts;
+    const std::vector<std::string> rows = testing_support::ReadLines("values.csv");
+    for (size_t i = 1; i < rows.size(); ++i) ++counts[std::stoi(rows[i].substr(rows[i].find(',') + 1))];
+    return counts;
+  };
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const auto counts = recordedIds();
+        return std::all_of(wanted.begin(), wanted.end(), [&](int id) { return counts.count(id) > 0; });
+      },
+      20000));
+  ASSERT_TRUE(WaitFor([&] { return status->text().startsWith(Ru("Запись, строк: ")); }, 20000));
+  EXPECT_TRUE(status->isVisible());
+  EXPECT_TRUE(status->text().endsWith("\nvalues.csv")) << status->text().toStdString();
+  EXPECT_EQ(status->toolTip(), "values.csv");
+  EXPECT_GE(status->height(), status->heightForWidth(status->width()));
+
+  // Every read the server answered meanwhile has its row (one may have been in flight when the
+  // recording started).
+  server->SetSuspended(true);
+  ASSERT_TRUE(WaitFor([&] { return server->WorkerEnded(); }, 20000));
+  const uint64_t answered = server->RequestsAnswered() - answeredBefore;
+  EXPECT_LE(answered - w.dialog.Recorder().Rows(), 1u) << answered;
+  EXPECT_EQ(testing_support::ReadLines("values.csv").size(), w.dialog.Recorder().Rows() + 1);
+  server->SetSuspended(false);
+
+  // Removing the file ends the recording with a message.
+  std::filesystem::remove("values.csv");
+  ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 2; }, 20000));
+  EXPECT_TRUE(boxes.shown[1].text.startsWith(Ru("Запись остановлена: the file values.csv was removed.\nЗаписано строк: ")))
+      << boxes.shown[1].text.toStdString();
+  EXPECT_FALSE(w.dialog.Recorder().Recording());
+  EXPECT_FALSE(status->isVisible());
 }
 
 TEST(LongQueryDialog, CancelAbortsAndTheDialogClosesOnTheFinalState) {
