@@ -18,6 +18,7 @@
 #include "app/SetupDialog.h"
 #include "app/SpecialDialog.h"
 #include "app/Status.h"
+#include "app/TrafficDlg.h"
 #include "comm/Connection.h"
 #include "comm/FaultLog.h"
 #include "visualobject/CustomObject.h"
@@ -69,6 +70,12 @@ bool CMonitorDlg::OnInitDialog() {
   ShowStartupStatus(m_pSplash, "Создание сервера представления...");
   m_pConnection = m_sdialog->TakeConnection();
   m_modbusDev.SetProtocol(m_pConnection ? m_pConnection->Protocol() : nullptr);
+  if (m_pConnection && m_pConnection->Protocol()) {
+    if (SerialPort* port = m_pConnection->Port())
+      m_traffic.SetLine(port->GetBaudrate(),
+                        CTrafficLog::BitsPerCharacter(port->GetDataBits(), port->GetParity(), port->GetStopBits()));
+    m_pConnection->Protocol()->exchangeTap = &m_traffic;
+  }
   try {
     m_dvRepresentationServer = std::make_unique<CDeviceView>(m_sdialog->ReturnProfile(), &m_modbusDev);
   } catch (...) {
@@ -209,6 +216,17 @@ void CMonitorDlg::ChooseRecordingFile() {
                            : CValueRecorder::Format::Csv);
 }
 
+CTrafficDlg* CMonitorDlg::ShowTraffic() {
+  if (!m_pTrafficDlg) {
+    m_pTrafficDlg = new CTrafficDlg(&m_traffic, this);
+    m_pTrafficDlg->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  m_pTrafficDlg->show();
+  m_pTrafficDlg->raise();
+  m_pTrafficDlg->activateWindow();
+  return m_pTrafficDlg;
+}
+
 void CMonitorDlg::RunLongQuery(const QueryHandle& handle) {
   CSpecialDialog wait(m_dvRepresentationServer.get(), handle, this);
   wait.exec();
@@ -243,6 +261,7 @@ void CMonitorDlg::FillContextMenu(QMenu& menu) {
       menu.addAction(tr("Остановить запись"), this, &CMonitorDlg::StopRecording);
     else
       menu.addAction(tr("Записывать значения..."), this, &CMonitorDlg::ChooseRecordingFile);
+    menu.addAction(tr("Монитор обмена..."), this, &CMonitorDlg::ShowTraffic);
     menu.addSeparator();
   }
   if (m_pAbout) menu.addAction(m_pAbout);

@@ -11,12 +11,14 @@
 #include "XMLParser/DeviceProfile.h"
 #include "comm/DeviceView.h"
 #include "comm/ModbusDevice.h"
+#include "tools/TrafficLog.h"
 #include "tools/ValueRecorder.h"
 
 class CConnection;
 class CMonitorPages;
 class CSetupDialog;
 class CSplashScreen;
+class CTrafficDlg;
 class QAction;
 class QLabel;
 class QMenu;
@@ -64,6 +66,10 @@ class CMonitorDlg : public QDialog {
   void StopRecording();
   void ChooseRecordingFile();
   const CValueRecorder& Recorder() const { return m_recorder; }
+  // The traffic monitor, opened (or raised) beside the window; the frames are logged from the
+  // start, so it shows what came before it opened too.
+  CTrafficDlg* ShowTraffic();
+  CTrafficLog& Traffic() { return m_traffic; }
 
   // The queue readout: the count of queued requests in the high half of `w`, the current
   // request's id (signed) in the low half. Threads post it as a queued call.
@@ -102,8 +108,11 @@ class CMonitorDlg : public QDialog {
   QPointer<CSplashScreen> m_pSplash;
   bool m_bAutoConnect = false;
   std::unique_ptr<CSetupDialog> m_sdialog;
-  // Outlives the server, which hands it every read.
+  // Outlives the server, which hands it every read, and the connection's master, which hands
+  // the traffic log every exchange.
   CValueRecorder m_recorder;
+  CTrafficLog m_traffic;
+  QPointer<CTrafficDlg> m_pTrafficDlg;
   QTimer* m_pRecordTimer = nullptr;  // refreshes the recording's row count
   bool m_bLinkLost = false;
   // Destroyed in reverse order: the pages before the server, the server before the device

@@ -31,6 +31,7 @@
 #include "app/MonitorPages.h"
 #include "app/SetupDialog.h"
 #include "app/SpecialDialog.h"
+#include "app/TrafficDlg.h"
 #include "comm/Connection.h"
 #include "firmware/LoaderMessage.h"
 #include "widgets/DarkPalette.h"
@@ -245,6 +246,11 @@ int main(int argc, char** argv) {
     menu.close();
   }
   dialog.StopRecording();
+
+  CTrafficDlg* traffic = dialog.ShowTraffic();
+  Spin(2000);
+  Capture(traffic, "traffic-monitor");
+  traffic->close();
 
   WhenModal<CSpecialDialog>([&dialog](CSpecialDialog* wait) {
     Spin(700);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "platform/ProgramFolders.h"
 #include "profiles/ProfileNumbers.h"
 #include "profiles/ValueText.h"
+#include "tools/TrafficLog.h"
 #include "tools/ValueRecorder.h"
 
 namespace {
@@ -44,6 +46,7 @@ struct Options {
   std::optional<int> com, ftdi, baud, dataBits, parity, stopBits, slave;
   std::string profile;
   bool check = false;
+  bool trace = false;
   bool userFolder = false;
   int intervalMs = 1000;
   int page = -1;
@@ -89,6 +92,7 @@ Options Parse(const std::vector<std::string>& args) {
       o.recordFormat = a == "--csv" ? CValueRecorder::Format::Csv : CValueRecorder::Format::JsonLines;
     }
     else if (a == "--check") o.check = true;
+    else if (a == "--trace") o.trace = true;
     else if (a == "--user-folder") o.userFolder = true;
     else if (a == "--parity") {
       static const std::map<std::string, int> kParity = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4}};
@@ -189,6 +193,15 @@ class Session {
       m_err << "cannot open the port: " << why << "\n";
       return false;
     }
+    if (m_options.trace) {
+      // Every frame on standard error as the worker sees it; the commands' own output stays
+      // on standard output.
+      m_traffic.SetOnFrame([this](const TrafficFrame& frame) {
+        std::lock_guard lock(m_traceMutex);
+        m_err << CTrafficLog::FrameLine(frame) << "\n" << std::flush;
+      });
+      m_connection.Protocol()->exchangeTap = &m_traffic;
+    }
     m_identified = IdentifyDevice(*m_connection.Protocol(), m_identity);
     const std::vector<DeviceProfile>& profiles = m_manager.GetProfiles();
     if (!m_options.profile.empty()) {
@@ -228,6 +241,7 @@ class Session {
   ~Session() {
     if (m_view) m_view->Shutdown();
     m_view.reset();
+    if (m_connection.Protocol()) m_connection.Protocol()->exchangeTap = nullptr;
   }
 
  private:
@@ -240,6 +254,8 @@ class Session {
   int m_profileIndex = -1;
   ModbusDevice m_device;
   std::unique_ptr<CDeviceView> m_view;
+  CTrafficLog m_traffic;
+  std::mutex m_traceMutex;
 };
 
 std::vector<std::string> FaultLogLines() {
@@ -389,8 +405,9 @@ int Watch(const Options& o, std::ostream& out, std::ostream& err) {
     err << "no properties" << (o.page >= 0 ? " on page " + std::to_string(o.page) : std::string()) << "\n";
     return kUsage;
   }
-  // On a terminal the table is redrawn in place; into a pipe every round is printed.
-  const bool terminal = &out == &std::cout && isatty(STDOUT_FILENO);
+  // On a terminal the table is redrawn in place; into a pipe (or with the trace, which the
+  // redraw would wipe) every round is printed.
+  const bool terminal = &out == &std::cout && isatty(STDOUT_FILENO) && !o.trace;
   const DeviceIdentity& id = session.Identity();
   g_interrupted = false;
   auto previous = std::signal(SIGINT, [](int) { g_interrupted = true; });
@@ -567,6 +584,8 @@ Connection options (without them the stored settings are used; first start: COM9
   --com N | --ftdi INDEX     a COM port number, or an FTDI adapter by its place in the list
   --baud N  --data-bits N  --parity none|odd|even|mark|space  --stop 1|1.5|2  --slave N
   --profile "NAME VERSION"   use this profile (as `profiles` shows it) instead of the match
+  --trace                    print every frame on the line to standard error: time, direction,
+                             bytes, function, CRC, and for answers the result and round trip
 
 Output lines of read, write and watch: ID CAPTION = VALUE (or the request's state when it failed).
 Exit codes: 0 success, 1 device error or time-out, 2 usage error.

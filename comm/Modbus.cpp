@@ -137,11 +137,25 @@ ModbusAnswer ModbusRtuProtocol::Transact(const DataGram& pdu) {
   // The stop is cleared as the transaction starts, before the request goes out: a stop that
   // comes while it is being written is meant for this transaction and ends its wait.
   stopRequested = false;
-  if (channel != nullptr && channel->IsOpen()) {
-    channel->Purge();
-    channel->Write(adu);
+  if (channel == nullptr || !channel->IsOpen()) return ReceiveAnswer(pdu[0]);
+  channel->Purge();
+  const double sentAt = NowMilliseconds();
+  channel->Write(adu);
+  const ModbusAnswer answer = ReceiveAnswer(pdu[0]);
+  if (IExchangeTap* tap = exchangeTap.load()) {
+    ModbusExchange exchange;
+    exchange.request = adu.GetBuffer();
+    exchange.requestLength = adu.GetSize();
+    exchange.received = m_received.data();
+    exchange.receivedLength = static_cast<int32_t>(m_received.size());
+    exchange.answerAt = m_answerAt;
+    exchange.answerLength = m_answerLength;
+    exchange.code = answer.code;
+    exchange.sentAtMs = sentAt;
+    if (m_answerAt >= 0) exchange.roundTripMs = NowMilliseconds() - sentAt;
+    tap->OnExchange(exchange);
   }
-  return ReceiveAnswer(pdu[0]);
+  return answer;
 }
 
 ModbusAnswer ModbusRtuProtocol::Read(uint8_t function, uint16_t address, uint16_t quantity) {
@@ -262,6 +276,16 @@ ModbusAnswer ModbusRtuProtocol::ReceiveAnswer(uint8_t expectedFunction, int32_t 
   int32_t length = 0, frameStart = 0;
   bool unscanned = false, justSent = true;
   DataGram header(headerLength), crc(crcLength);
+  // For a listening tap: what the wait read, and where the answer stood in it.
+  const bool tapped = exchangeTap.load() != nullptr;
+  m_received.clear();
+  m_answerAt = -1;
+  auto keep = [&](int32_t answerAt, int32_t answerLength) {
+    if (!tapped) return;
+    m_received.assign(bytes, bytes + length);
+    m_answerAt = answerAt;
+    m_answerLength = answerLength;
+  };
 
   // Whether the frame at `at` (known complete) is the answer; skips it otherwise.
   auto evaluate = [&](int32_t at, int32_t frameLength, bool logOtherFunction) -> std::optional<ModbusAnswer> {
@@ -283,7 +307,10 @@ ModbusAnswer ModbusRtuProtocol::ReceiveAnswer(uint8_t expectedFunction, int32_t 
     for (;;) {
       const int32_t frameLength = FrameLength(bytes + frameStart, length - frameStart, headerLength, crcLength);
       if (length - frameStart < frameLength) break;
-      if (auto answer = evaluate(frameStart, frameLength, true)) return *answer;
+      if (auto answer = evaluate(frameStart, frameLength, true)) {
+        keep(frameStart, frameLength);
+        return *answer;
+      }
       frameStart += frameLength;
     }
     if (length == kHistory) {  // a babbling line: keep the unfinished frame only
@@ -318,16 +345,21 @@ ModbusAnswer ModbusRtuProtocol::ReceiveAnswer(uint8_t expectedFunction, int32_t 
       for (int32_t at = 1; at < length; ++at) {
         const int32_t frameLength = FrameLength(bytes + at, length - at, headerLength, crcLength);
         if (length - at < frameLength) continue;
-        if (auto answer = evaluate(at, frameLength, false)) return *answer;
+        if (auto answer = evaluate(at, frameLength, false)) {
+          keep(at, frameLength);
+          return *answer;
+        }
       }
     } else if (ready != comm_error::kSuccess && ready != comm_error::kTimeout &&
                ready != comm_error::kOperationAborted) {
       // The port failed (the adapter was unplugged, the line hung up): waiting on cannot help.
+      keep(-1, 0);
       return {kNoChannel, {}};
     }
   }
   char text[64];
   std::snprintf(text, sizeof text, "Timeout exceeded eplased %.2lf", NowMilliseconds() - start);
   KELMORA_FAULT(text);
+  keep(-1, 0);
   return {kNoAnswer, {}};
 }

@@ -50,6 +50,27 @@ class CStopFlag {
   std::atomic<DataChannel*> m_pChannel{nullptr};
 };
 
+// One request and what the line brought back while its answer was awaited, for the traffic
+// monitor. The pointers are valid during the call only.
+struct ModbusExchange {
+  const uint8_t* request = nullptr;
+  int32_t requestLength = 0;
+  const uint8_t* received = nullptr;  // every byte read during the wait, in order
+  int32_t receivedLength = 0;
+  int32_t answerAt = -1;  // where the answer's frame starts in `received`; -1 without one
+  int32_t answerLength = 0;
+  uint32_t code = 0;  // the ModbusAnswer's code
+  double sentAtMs = 0;  // NowMilliseconds() just before the request was written
+  double roundTripMs = -1;  // until the answer was whole; -1 without an answer
+};
+
+// Hears every exchange on the worker's thread, right after it ended.
+class IExchangeTap {
+ public:
+  virtual ~IExchangeTap() = default;
+  virtual void OnExchange(const ModbusExchange& exchange) = 0;
+};
+
 class ModbusRtuProtocol {
  public:
   ModbusRtuProtocol(DataChannel* channel, uint16_t slaveAddress, int32_t timeoutMs = 100);
@@ -82,6 +103,8 @@ class ModbusRtuProtocol {
 
   DataChannel* channel;
   CStopFlag stopRequested;
+  // Hears every request written and its answer (null: nobody); it must outlive its setting.
+  std::atomic<IExchangeTap*> exchangeTap{nullptr};
   std::atomic<int32_t> timeoutMs;
   uint16_t slaveAddress;
 
@@ -91,4 +114,9 @@ class ModbusRtuProtocol {
   ModbusAnswer WriteMultiple(uint8_t function, uint16_t address, uint16_t count,
                              const DataGram& data);
   ModbusAnswer Transact(const DataGram& pdu);
+
+  // What the last `ReceiveAnswer` read, kept only while a tap listens.
+  std::vector<uint8_t> m_received;
+  int32_t m_answerAt = -1;
+  int32_t m_answerLength = 0;
 };

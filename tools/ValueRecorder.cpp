@@ -24,7 +24,7 @@ std::string IsoTime(int64_t msSinceEpoch) {
   char date[32];
   std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
   const long offsetMinutes = local.tm_gmtoff / 60;
-  char text[48];
+  char text[64];
   std::snprintf(text, sizeof text, "%s.%03d%c%02ld:%02ld", date, static_cast<int>(msSinceEpoch % 1000),
                 offsetMinutes < 0 ? '-' : '+', std::labs(offsetMinutes) / 60, std::labs(offsetMinutes) % 60);
   return text;

@@ -30,6 +30,7 @@
 #include "app/SetupDialog.h"
 #include "app/SetupPages.h"
 #include "app/SpecialDialog.h"
+#include "app/TrafficDlg.h"
 #include "comm/Connection.h"
 #include "comm/FaultLog.h"
 #include "tests/sim/SimTestSupport.h"
@@ -571,6 +572,43 @@ TEST(MonitorDialog, RecordsEveryValueReadUntilTheFileGoes) {
       << boxes.shown[1].text.toStdString();
   EXPECT_FALSE(w.dialog.Recorder().Recording());
   EXPECT_FALSE(status->isVisible());
+}
+
+TEST(MonitorDialog, TheTrafficMonitorListsTheFramesAndTheLinkFigures) {
+  OpenWindow w;
+  ASSERT_TRUE(w.opened);
+  EXPECT_TRUE(MenuTexts(w.dialog).contains(Ru("Монитор обмена...")));
+  CTrafficDlg* monitor = w.dialog.ShowTraffic();
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_EQ(w.dialog.ShowTraffic(), monitor);  // one monitor, raised again
+  CTrafficModel* model = monitor->Model();
+  // The frames logged before it opened are there, from the pages' first reads on.
+  ASSERT_TRUE(WaitFor([&] { return model->rowCount() > 40; }, 20000));
+  EXPECT_EQ(model->data(model->index(0, CTrafficModel::kDirection), Qt::DisplayRole).toString(), Ru("→ запрос"));
+  EXPECT_TRUE(model->data(model->index(0, CTrafficModel::kBytes), Qt::DisplayRole).toString().startsWith("0A 0"));
+  EXPECT_EQ(model->data(model->index(1, CTrafficModel::kResult), Qt::DisplayRole).toString(), "OK");
+  EXPECT_EQ(model->data(model->index(1, CTrafficModel::kCrc), Qt::DisplayRole).toString(), Ru("верна"));
+  ASSERT_TRUE(WaitFor([&] { return monitor->Figure("rate")->text().toDouble() > 0; }, 20000));
+  EXPECT_EQ(monitor->Figure("timeouts")->text(), "0");
+  EXPECT_EQ(monitor->Figure("crc")->text(), "0");
+  EXPECT_TRUE(monitor->Figure("use")->text().endsWith(Ru(" % от 38400 бит/с")));
+  // Copy gives the trace's lines; Save writes every frame.
+  EXPECT_TRUE(monitor->SelectedText().startsWith(QString::fromStdString(CTrafficLog::FrameLine(model->Frame(0))) + "\n"));
+  EXPECT_TRUE(monitor->SelectedText().contains("  ->  0A 0"));
+  monitor->SetPaused(true);
+  const int rows = model->rowCount();
+  QTest::qWait(3 * CTrafficDlg::kRefreshMs);
+  EXPECT_EQ(model->rowCount(), rows);
+  QString why;
+  ASSERT_TRUE(monitor->SaveTo("traffic.txt", why)) << why.toStdString();
+  EXPECT_EQ(testing_support::ReadLines("traffic.txt").size(), static_cast<size_t>(rows));
+  EXPECT_FALSE(monitor->SaveTo("missing/traffic.txt", why));
+  EXPECT_FALSE(why.isEmpty());
+  monitor->SetPaused(false);
+  EXPECT_TRUE(WaitFor([&] { return model->rowCount() > rows; }, 20000));
+  // Every figure and caption fits its label.
+  for (QLabel* label : monitor->findChildren<QLabel*>())
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
 }
 
 TEST(LongQueryDialog, CancelAbortsAndTheDialogClosesOnTheFinalState) {
