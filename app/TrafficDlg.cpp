@@ -60,7 +60,9 @@ QVariant CTrafficModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::FontRole && index.column() == kBytes) return QFontDatabase::systemFont(QFontDatabase::FixedFont);
   if (role == Qt::TextAlignmentRole && index.column() == kRoundTrip)
     return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-  if (role != Qt::DisplayRole) return {};
+  // A long frame or result is cut off in its column; its tooltip holds all of it.
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  if (role == Qt::ToolTipRole && index.column() != kBytes && index.column() != kResult) return {};
   switch (index.column()) {
     case kTime: return QDateTime::fromMSecsSinceEpoch(f.wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
     case kDirection: return f.outgoing ? CTrafficDlg::tr("→ запрос") : CTrafficDlg::tr("← ответ");
@@ -151,12 +153,14 @@ CTrafficDlg::CTrafficDlg(CTrafficLog* log, QWidget* parent)
   auto widthOf = [&](const QString& text) { return metrics.horizontalAdvance(text) + 16; };
   m_table->setColumnWidth(CTrafficModel::kTime, widthOf(QStringLiteral("00:00:00.000")));
   m_table->setColumnWidth(CTrafficModel::kDirection, widthOf(tr("Направление")));
-  m_table->setColumnWidth(CTrafficModel::kBytes, mono.horizontalAdvance(QStringLiteral("0A 03 00 00 00 0A C4 B0 0A 03 14 00")) + 16);
+  // Room for a frame of 16 bytes at first.
+  const int bytesWidth = mono.horizontalAdvance(QString(47, QLatin1Char('0'))) + 16;
   m_table->setColumnWidth(CTrafficModel::kFunction, widthOf(QStringLiteral("10 Write Multiple Registers")));
   m_table->setColumnWidth(CTrafficModel::kCrc, widthOf(tr("ошибка")));
-  m_table->setColumnWidth(CTrafficModel::kResult, widthOf(tr("исключение 2 (недопустимый адрес данных)")));
+  m_table->setColumnWidth(CTrafficModel::kResult, widthOf(tr("нет верного ответа")));
   m_table->setColumnWidth(CTrafficModel::kRoundTrip, widthOf(tr("Время ответа, мс")));
-  m_table->horizontalHeader()->setSectionResizeMode(CTrafficModel::kBytes, QHeaderView::Interactive);
+  // The bytes take what the window gives beyond the other columns.
+  m_table->horizontalHeader()->setSectionResizeMode(CTrafficModel::kBytes, QHeaderView::Stretch);
 
   m_pause = new QPushButton(tr("Пауза"));
   m_pause->setCheckable(true);
@@ -179,8 +183,9 @@ CTrafficDlg::CTrafficDlg(CTrafficLog* log, QWidget* parent)
   layout->addWidget(figures);
   layout->addWidget(m_table, 1);
   layout->addLayout(buttons);
-  int tableWidth = 0;
-  for (int c = 0; c < CTrafficModel::kColumns; ++c) tableWidth += m_table->columnWidth(c);
+  int tableWidth = bytesWidth + m_table->verticalScrollBar()->sizeHint().width();
+  for (int c = 0; c < CTrafficModel::kColumns; ++c)
+    if (c != CTrafficModel::kBytes) tableWidth += m_table->columnWidth(c);
   resize(tableWidth + 60, metrics.height() * 34);
 
   m_timer = new QTimer(this);

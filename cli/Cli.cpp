@@ -26,6 +26,7 @@
 #include "platform/ProgramFolders.h"
 #include "profiles/ProfileNumbers.h"
 #include "profiles/ValueText.h"
+#include "tools/ConfigSnapshot.h"
 #include "tools/TrafficLog.h"
 #include "tools/ValueRecorder.h"
 
@@ -47,6 +48,8 @@ struct Options {
   std::string profile;
   bool check = false;
   bool trace = false;
+  bool flash = false;  // config apply: save to flash afterwards
+  bool force = false;  // config apply: a file of another device
   bool userFolder = false;
   int intervalMs = 1000;
   int page = -1;
@@ -93,6 +96,8 @@ Options Parse(const std::vector<std::string>& args) {
     }
     else if (a == "--check") o.check = true;
     else if (a == "--trace") o.trace = true;
+    else if (a == "--flash") o.flash = true;
+    else if (a == "--force") o.force = true;
     else if (a == "--user-folder") o.userFolder = true;
     else if (a == "--parity") {
       static const std::map<std::string, int> kParity = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4}};
@@ -439,13 +444,8 @@ int Watch(const Options& o, std::ostream& out, std::ostream& err) {
   return kOk;
 }
 
-int Flash(const Options& o, std::ostream& out, std::ostream& err) {
-  if (o.arguments.size() != 1 || (o.arguments[0] != "save" && o.arguments[0] != "load"))
-    throw UsageError{"flash needs save or load"};
-  const bool save = o.arguments[0] == "save";
-  Session session(o, err);
-  if (!session.Open(true)) return kDeviceFailed;
-  CDeviceView& view = session.View();
+// Runs a flash save or load on an open session's server, printing its stages.
+int FlashCommand(CDeviceView& view, bool save, std::ostream& out) {
   QueryHandle handle = save ? view.RequestFlashSave() : view.RequestFlashLoad();
   int32_t shown = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -460,6 +460,77 @@ int Flash(const Options& o, std::ostream& out, std::ostream& err) {
   }
   out << (save ? "flash save: " : "flash load: ") << handle.GetStateString() << "\n";
   return handle.state == QueryHandle::Updated ? kOk : kDeviceFailed;
+}
+
+int Flash(const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.arguments.size() != 1 || (o.arguments[0] != "save" && o.arguments[0] != "load"))
+    throw UsageError{"flash needs save or load"};
+  Session session(o, err);
+  if (!session.Open(true)) return kDeviceFailed;
+  return FlashCommand(session.View(), o.arguments[0] == "save", out);
+}
+
+// config save FILE, config diff FILE, config apply FILE [--flash] [--force].
+int Config(const Options& o, std::ostream& out, std::ostream& err) {
+  const std::string action = o.arguments.empty() ? std::string() : o.arguments[0];
+  if (o.arguments.size() != 2 || (action != "save" && action != "diff" && action != "apply"))
+    throw UsageError{"config needs save, diff or apply and a file"};
+  const std::string& path = o.arguments[1];
+  ConfigSnapshot snapshot;
+  std::string why;
+  if (action != "save" && !configsnapshot::Load(path, snapshot, why)) {
+    err << "kelmora-cli: " << why << "\n";
+    return kUsage;
+  }
+  Session session(o, err);
+  if (!session.Open(true)) return kDeviceFailed;
+  CDeviceView& view = session.View();
+  const DeviceIdentity& identity = session.Identity();
+  if (action == "save") {
+    const std::string profile = ProfileListTexts(session.Manager().GetProfiles())[session.ProfileIndex()];
+    if (!configsnapshot::Take(view, identity, profile, snapshot, why) || !configsnapshot::Save(path, snapshot, why)) {
+      err << "kelmora-cli: " << why << "\n";
+      return kDeviceFailed;
+    }
+    out << "saved " << snapshot.values.size() << " settings of " << configsnapshot::IdentityText(snapshot) << " to " << path
+        << "\n";
+    return kOk;
+  }
+  if (!configsnapshot::MadeFor(snapshot, identity)) {
+    const std::string text = path + " was made for " + configsnapshot::IdentityText(snapshot) + ", the device is " +
+                             identity.name + " " + identity.version.Format();
+    if (action == "apply" && !o.force) {
+      err << "kelmora-cli: " << text << "; nothing was written (--force applies it anyway)\n";
+      return kDeviceFailed;
+    }
+    err << "warning: " << text << "\n";
+  }
+  const std::vector<SnapshotDifference> differences = configsnapshot::Compare(view, snapshot);
+  auto name = [](const SnapshotDifference& d) { return std::to_string(d.file.id) + " " + d.file.caption; };
+  if (action == "diff") {
+    for (const SnapshotDifference& d : differences) {
+      out << name(d) << ": file " << d.file.value << ", device " << d.deviceValue;
+      if (!d.problem.empty()) out << " (" << d.problem << ")";
+      out << "\n";
+    }
+    out << differences.size() << " of " << snapshot.values.size() << " settings differ\n";
+    return differences.empty() ? kOk : kDeviceFailed;
+  }
+  int result = kOk;
+  for (const SnapshotApplyResult& r : configsnapshot::Apply(view, differences)) {
+    out << name(r.difference) << ": " << r.difference.deviceValue << " -> " << r.difference.file.value << ": " << r.text
+        << "\n";
+    if (!r.ok) result = kDeviceFailed;
+  }
+  out << differences.size() << " of " << snapshot.values.size() << " settings differed\n";
+  if (o.flash && !differences.empty()) {
+    if (result != kOk) {
+      err << "kelmora-cli: not every setting was applied; the flash was not saved\n";
+      return result;
+    }
+    return FlashCommand(view, true, out);
+  }
+  return result;
 }
 
 // Prints what the firmware library has to tell the operator.
@@ -577,6 +648,14 @@ Commands:
                              --jsonl also record every value read into FILE, one row each:
                              time, id, caption, raw value, value as shown, request state
   flash save|load            tell the device to save its configuration to flash, or load it
+  config save FILE           save every setting (each value of an object the operator can
+                             change) with the device's identity and profile to FILE (JSON)
+  config diff FILE           list the settings whose value in FILE differs from the device's;
+                             exit code 0 when none differ, 1 when some do
+  config apply FILE [--flash] [--force]
+                             write the differing settings, read each back and report it;
+                             --flash then saves them in the device's flash; a file made for
+                             another device (name and version) is refused without --force
   firmware FILE.hex          update the device's firmware through its boot loader; afterwards
                              restart both the device and the program
 
@@ -615,6 +694,7 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
     if (o.command == "write") return Write(o, out, err);
     if (o.command == "watch") return Watch(o, out, err);
     if (o.command == "flash") return Flash(o, out, err);
+    if (o.command == "config") return Config(o, out, err);
     if (o.command == "firmware") return Firmware(o, out, err);
     throw UsageError{"unknown command " + o.command};
   } catch (const UsageError& e) {

@@ -11,6 +11,10 @@
 // getrusage(RUSAGE_SELF) user + system over the window (every thread of this process: the GUI
 // thread, the server's worker and its watchdog) as a share of the window's wall time.
 //
+// The pages run twice: alone, and with the traffic monitor open on the same line (the master
+// logging every frame, the monitor window taking them four times a second); the monitor's cost
+// is the share of transactions the second run loses against the first.
+//
 // Usage: bench_gui_refresh [seconds]   (default 10)
 #include <fcntl.h>
 #include <signal.h>
@@ -34,6 +38,7 @@
 
 #include "XMLParser/XDeviceProfileManager.h"
 #include "app/MonitorPages.h"
+#include "app/TrafficDlg.h"
 #include "comm/Connection.h"
 #include "comm/DeviceView.h"
 #include "comm/ModbusDevice.h"
@@ -146,8 +151,9 @@ struct Figures {
   std::string detail;  // where the time went
 };
 
-// The device pages, as the main dialog builds them, on a connection to COM`kCom`.
-Figures RunGui(int baud, LineCounter& answers, double seconds) {
+// The device pages, as the main dialog builds them, on a connection to COM`kCom`; with
+// `monitor`, the traffic monitor open beside them.
+Figures RunGui(int baud, LineCounter& answers, double seconds, bool monitor) {
   Figures f;
   ConnectionSettings settings;
   settings.serialNumber = kCom;
@@ -167,6 +173,8 @@ Figures RunGui(int baud, LineCounter& answers, double seconds) {
     return f;
   }
   ModbusDevice device(connection.Protocol());
+  CTrafficLog traffic;
+  if (monitor) connection.Protocol()->exchangeTap = &traffic;
   {
     CountingView server(manager.GetProfiles()[index], &device);
     server.Create(nullptr, 0);
@@ -177,6 +185,11 @@ Figures RunGui(int baud, LineCounter& answers, double seconds) {
     auto pages = std::make_unique<CMonitorPages>(&dialog, tabs);
     pages->Build(&server, connection.Channel(), nullptr);
     dialog.show();
+    std::unique_ptr<CTrafficDlg> trafficWindow;
+    if (monitor) {
+      trafficWindow = std::make_unique<CTrafficDlg>(&traffic);
+      trafficWindow->show();
+    }
     RunEvents(kWarmUpMs);
 
     EventCounter events;
@@ -204,6 +217,7 @@ Figures RunGui(int baud, LineCounter& answers, double seconds) {
     pages->Shutdown();  // stops the server; no object queries afterwards
     pages.reset();
   }  // the dialog, then the server go; the connection closes last
+  connection.Protocol()->exchangeTap = nullptr;
   connection.Close();
   return f;
 }
@@ -265,9 +279,9 @@ int main(int argc, char** argv) {
   const std::string profile = folder.Path() + "/profiles/gui-refresh.xml";
   std::filesystem::copy_file(KELMORA_GUI_REFRESH_PROFILE, profile);
 
-  std::printf("%-7s %9s %9s %9s %7s %12s %10s %8s %8s\n", "baud", "limit", "gui tx/s", "cli tx/s", "ratio",
-              "gui values/s", "cli vals/s", "gui cpu", "cli cpu");
-  double ratio38400 = 0, cpu38400 = 0;
+  std::printf("%-7s %9s %9s %9s %7s %12s %10s %8s %8s %12s %9s\n", "baud", "limit", "gui tx/s", "cli tx/s", "ratio",
+              "gui values/s", "cli vals/s", "gui cpu", "cli cpu", "monitor tx/s", "mon cost");
+  double ratio38400 = 0, cpu38400 = 0, cost38400 = 0, cost115200 = 0;
   for (const int baud : {38400, 115200}) {
     const std::string trace = folder.Path() + "/trace-" + std::to_string(baud) + ".log";
     simtest::SimProcess sim({"--com", std::to_string(kCom), "--baud", std::to_string(baud), "--pace", "--slave",
@@ -277,7 +291,8 @@ int main(int argc, char** argv) {
       continue;
     }
     LineCounter answers(trace, " TX ");
-    const Figures gui = RunGui(baud, answers, seconds);
+    const Figures gui = RunGui(baud, answers, seconds, false);
+    const Figures monitored = RunGui(baud, answers, seconds, true);
     const Figures cli = RunCli(baud, answers, seconds);
     sim.Stop(SIGINT);
 
@@ -285,18 +300,27 @@ int main(int argc, char** argv) {
     sim::SimSlaveOptions line;
     line.line.baud = baud;
     const double limit = line.line.TransactionLimit(8, 7);
-    if (!gui.ok || !cli.ok) std::fprintf(stderr, "%d baud: the %s run failed\n", baud, gui.ok ? "CLI" : "GUI");
+    if (!gui.ok || !monitored.ok || !cli.ok)
+      std::fprintf(stderr, "%d baud: the %s run failed\n", baud, !gui.ok ? "GUI" : !monitored.ok ? "monitor" : "CLI");
     const double ratio = cli.txPerSecond > 0 ? gui.txPerSecond / cli.txPerSecond : 0;
-    std::printf("%-7d %9.1f %9.1f %9.1f %7.3f %12.1f %10.1f %7.1f%% %7.1f%%\n", baud, limit, gui.txPerSecond,
-                cli.txPerSecond, ratio, gui.shownPerSecond, cli.shownPerSecond, gui.cpuShare * 100, cli.cpuShare * 100);
+    // The share of transactions lost with the monitor open (negative: it ran faster).
+    const double cost = gui.txPerSecond > 0 ? 1 - monitored.txPerSecond / gui.txPerSecond : 0;
+    std::printf("%-7d %9.1f %9.1f %9.1f %7.3f %12.1f %10.1f %7.1f%% %7.1f%% %12.1f %8.2f%%\n", baud, limit,
+                gui.txPerSecond, cli.txPerSecond, ratio, gui.shownPerSecond, cli.shownPerSecond, gui.cpuShare * 100,
+                cli.cpuShare * 100, monitored.txPerSecond, cost * 100);
     std::printf("        %s\n", gui.detail.c_str());
+    std::printf("        with the monitor: %s\n", monitored.detail.c_str());
     std::fflush(stdout);
     if (baud == 38400) {
       ratio38400 = ratio;
       cpu38400 = gui.cpuShare;
+      cost38400 = cost;
+    } else {
+      cost115200 = cost;
     }
   }
-  std::printf("gui_refresh tx_ratio_vs_cli=%.3f cpu_share=%.3f\n", ratio38400, cpu38400);
+  std::printf("gui_refresh tx_ratio_vs_cli=%.3f cpu_share=%.3f monitor_cost_pct_38400=%.2f monitor_cost_pct_115200=%.2f\n",
+              ratio38400, cpu38400, cost38400 * 100, cost115200 * 100);
   std::fflush(stdout);
   return 0;
 }

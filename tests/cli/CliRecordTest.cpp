@@ -12,32 +12,11 @@
 #include <sstream>
 
 #include "cli/Cli.h"
-#include "tests/sim/SimTestSupport.h"
+#include "tests/cli/CliRig.h"
 
 using namespace testing_support;
 
 namespace {
-
-// A working folder with the simulator's test profile and kelmora-sim on COM9.
-class RecordingRig {
- public:
-  RecordingRig() {
-    std::filesystem::create_directories("profiles");
-    std::filesystem::copy_file(simtest::TestProfile(), "profiles/sim-test.xml");
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(m_dir.Path() + "/config"));
-    setenv("KELMORA_PORTS_DIR", (m_dir.Path() + "/ports").c_str(), 1);
-    m_sim = std::make_unique<simtest::SimProcess>(std::vector<std::string>{
-        "--link", m_dir.Path() + "/ports/com9", "--profile", simtest::TestProfile()});
-  }
-  ~RecordingRig() { unsetenv("KELMORA_PORTS_DIR"); }
-  bool SimUp() { return !m_sim->DevicePath().empty(); }
-
-  const std::vector<std::string> connection{"--com", "9", "--baud", "38400", "--slave", "10"};
-
- private:
-  TempWorkDir m_dir;
-  std::unique_ptr<simtest::SimProcess> m_sim;
-};
 
 std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -47,12 +26,12 @@ std::vector<std::string> With(std::vector<std::string> a, const std::vector<std:
 }  // namespace
 
 TEST(CliRecord, EveryValuePrintedHasItsRowInEitherFormat) {
-  RecordingRig rig;
+  CliSimRig rig;
   ASSERT_TRUE(rig.SimUp());
   for (const std::string option : {"--csv", "--jsonl"}) {
     const std::string file = "values." + option.substr(2);
     std::ostringstream out, err;
-    ASSERT_EQ(RunCli(With(rig.connection, {"watch", "--count", "3", "--interval", "10", option, file}), out, err), 0)
+    ASSERT_EQ(RunCli(rig.With({"watch", "--count", "3", "--interval", "10", option, file}), out, err), 0)
         << err.str();
     // The printed values, "ID CAPTION = VALUE", in the order they were read.
     std::vector<std::pair<std::string, std::string>> printed;
@@ -87,12 +66,12 @@ TEST(CliRecord, EveryValuePrintedHasItsRowInEitherFormat) {
 }
 
 TEST(CliRecord, AKilledWatchLeavesEveryRowWhole) {
-  RecordingRig rig;
+  CliSimRig rig;
   ASSERT_TRUE(rig.SimUp());
   const pid_t child = fork();
   if (child == 0) {
     freopen("/dev/null", "w", stdout);
-    std::vector<std::string> args = With({KELMORA_CLI_EXE}, With(rig.connection, {"watch", "--interval", "10", "--csv", "killed.csv"}));
+    std::vector<std::string> args = With({KELMORA_CLI_EXE}, rig.With({"watch", "--interval", "10", "--csv", "killed.csv"}));
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
