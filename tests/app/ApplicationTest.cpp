@@ -520,7 +520,7 @@ TEST(MonitorDialog, RecordsEveryValueReadUntilTheFileGoes) {
   OpenWindow w;
   ASSERT_TRUE(w.opened);
   Boxes boxes;
-  EXPECT_EQ(MenuTexts(w.dialog), (QStringList{Ru("Записывать значения..."), "&About Kelmora..."}));
+  EXPECT_EQ(MenuTexts(w.dialog), (QStringList{Ru("Записывать значения..."), Ru("Монитор обмена..."), "&About Kelmora..."}));
   // A file that cannot be written is refused with the reason, and nothing records.
   EXPECT_FALSE(w.dialog.StartRecording("missing/values.csv", CValueRecorder::Format::Csv));
   ASSERT_EQ(boxes.shown.size(), 1u);
