@@ -84,6 +84,12 @@ const DialogTemplate& SerialPage() {
           {kStopBits, ControlKind::AdvCombo, {}, 208, 90, 70, 13, 0, {}},
           {-1, ControlKind::Static, Ru("ID Устройства"), 8, 112, 58, 10, 0, {}},
           {kSlave, ControlKind::Edit, {}, 68, 110, 72, 13, 0, {}},
+          // The third way to the device, in the free row below the line parameters: the
+          // converter's host and TCP port, in the column of the port lists above.
+          {kUseTcp, ControlKind::Radio, Ru("Используя TCP (RTU поверх TCP)"), 8, 130, 160, 10, 0, {}},
+          {kTcpHost, ControlKind::Edit, {}, 170, 128, 68, 13, 0, {}},
+          {-1, ControlKind::Static, QStringLiteral(":"), 240, 130, 5, 10, ControlStyle::kCenter, {}},
+          {kTcpPort, ControlKind::Edit, {}, 246, 128, 32, 13, 0, {}},
       }};
   return tmpl;
 }

@@ -35,6 +35,7 @@ namespace serial {
 constexpr int kTemplate = 131;
 constexpr int kUseCom = 1005, kUseFtdi = 1006;
 constexpr int kComList = 1065, kFtdiList = 1008;
+constexpr int kUseTcp = 1007, kTcpHost = 1066, kTcpPort = 1067;  // RTU over TCP: host and port
 constexpr int kBaud = 1010, kParity = 1011, kStopBits = 1012, kSlave = 1013, kDataBits = 1014;
 }  // namespace serial
 const DialogTemplate& SerialPage();

@@ -119,7 +119,7 @@ std::unique_ptr<CConnection> CSetupDialog::__CreateConnection(const ConnectionSe
   std::string why;
   if (!connection->Create(settings, &why)) {
     faultlog::PlainLine(why);  // the whole story, for the fault log
-    if (failure != nullptr) *failure = {connection->Description(), connection->OpenError()};
+    if (failure != nullptr) *failure = {connection->Description(), connection->OpenError(), connection->OpenErrorText()};
     return nullptr;
   }
   return connection;
@@ -134,6 +134,13 @@ QString CSetupDialog::OpenFailureText(const PortFailure& failure) {
                "Добавьте её командой\n\n    sudo usermod -aG dialout $USER\n\n"
                "затем выйдите из системы и войдите снова.")
                 .arg(QString::fromStdString(failure.device));
+  }
+  // A connection through a converter fails for reasons of the network (refused, unreachable,
+  // no answer, an unknown name): the message names the address and the system's reason.
+  if (failure.device.rfind("TCP ", 0) == 0) {
+    text += Ru("\n\nНет соединения с %1").arg(QString::fromStdString(failure.device.substr(4)));
+    if (!failure.reason.empty()) text += QStringLiteral(": ") + QString::fromStdString(failure.reason);
+    text += QLatin1Char('.');
   }
   return text;
 }

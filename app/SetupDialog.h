@@ -34,17 +34,19 @@ class CSetupDialog : public QDialog {
   // profile was found for it.
   int ExecAutoFinish();
 
-  // Why a port did not open: which port, and the port layer's code.
+  // Why a port did not open: which port, the port layer's code and the system's words.
   struct PortFailure {
-    std::string device;  // "COM9 (/dev/ttyUSB0)", "FTDI FT1A2B3C"
+    std::string device;  // "COM9 (/dev/ttyUSB0)", "FTDI FT1A2B3C", "TCP 192.168.1.20:4001"
     int32_t code = 0;
+    std::string reason;  // "Connection refused"; may be empty
   };
   // The connection factory: opens the port of `settings` and builds the channel and the
   // Modbus master on it. Null when the port does not open, with the reason in `failure`.
   static std::unique_ptr<CConnection> __CreateConnection(const ConnectionSettings& settings,
                                                          PortFailure* failure = nullptr);
   // The operator's message for a port that did not open: "Неудалось открыть порт", and for a
-  // serial port the user may not open, which one it is and how to get access.
+  // serial port the user may not open, which one it is and how to get access; for a TCP
+  // connection, the host and port and why the connection failed.
   static QString OpenFailureText(const PortFailure& failure);
 
   // After OK: the connection (the caller takes it), the chosen profile, and whether a profile

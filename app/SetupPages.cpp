@@ -1,5 +1,6 @@
 #include "app/SetupPages.h"
 
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,6 +17,8 @@
 using namespace templates::serial;
 
 namespace {
+
+QString Ru(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // Selects the item whose data is `value`; none when no item has it.
 void SelectByData(AdvComboBox* combo, int value) {
@@ -47,16 +50,31 @@ CViewSerial::CViewSerial(QWidget* parent) : QWidget(parent) {
   for (int i = 0; i < 3; ++i) AddItem(control<AdvComboBox>(this, kStopBits), QString::fromLatin1(stops[i]), i);
 
   if (auto* useCom = control<QRadioButton>(this, kUseCom))
-    connect(useCom, &QRadioButton::clicked, this, [this] { SelectSerialType(0); });
+    connect(useCom, &QRadioButton::clicked, this, [this] { SelectSerialType(kComPort); });
   if (auto* useFtdi = control<QRadioButton>(this, kUseFtdi))
-    connect(useFtdi, &QRadioButton::clicked, this, [this] { SelectSerialType(1); });
-  if (auto* slave = control<QLineEdit>(this, kSlave)) {
-    connect(slave, &QLineEdit::textEdited, this, [this] { ReadControls(); });
+    connect(useFtdi, &QRadioButton::clicked, this, [this] { SelectSerialType(kFtdiAdapter); });
+  if (auto* useTcp = control<QRadioButton>(this, kUseTcp)) {
+    useTcp->setToolTip(Ru("Устройство за преобразователем RS-485/Ethernet в режиме TCP-сервера: "
+                          "кадры Modbus RTU идут по TCP без изменений"));
+    connect(useTcp, &QRadioButton::clicked, this, [this] { SelectSerialType(kTcpConnection); });
   }
+  if (QLineEdit* host = TcpHost()) {
+    host->setToolTip(Ru("Имя или IP-адрес преобразователя (IPv4 или IPv6)"));
+    host->setMaxLength(253);  // the longest host name DNS allows
+  }
+  if (QLineEdit* port = TcpPort()) {
+    port->setToolTip(Ru("TCP-порт преобразователя, от 1 до 65535"));
+    port->setValidator(new QIntValidator(1, 65535, port));
+    port->setMaxLength(5);
+  }
+  for (int id : {kSlave, kTcpHost, kTcpPort})
+    if (auto* edit = control<QLineEdit>(this, id)) connect(edit, &QLineEdit::textEdited, this, [this] { ReadControls(); });
 }
 
 AdvComboBox* CViewSerial::ComList() const { return control<AdvComboBox>(this, kComList); }
 AdvComboBox* CViewSerial::FtdiList() const { return control<AdvComboBox>(this, kFtdiList); }
+QLineEdit* CViewSerial::TcpHost() const { return control<QLineEdit>(this, kTcpHost); }
+QLineEdit* CViewSerial::TcpPort() const { return control<QLineEdit>(this, kTcpPort); }
 
 void CViewSerial::FillPortLists() {
   if (AdvComboBox* com = ComList()) {
@@ -98,16 +116,22 @@ void CViewSerial::ShowSettings(const ConnectionSettings& settings) {
   SelectByData(control<AdvComboBox>(this, kParity), settings.parity);
   SelectByData(control<AdvComboBox>(this, kStopBits), settings.stopBits);
   if (auto* slave = control<QLineEdit>(this, kSlave)) slave->setText(QString::number(settings.modbusSlaveNumber));
+  if (QLineEdit* host = TcpHost()) host->setText(QString::fromStdString(settings.tcpHost));
+  if (QLineEdit* port = TcpPort()) port->setText(settings.tcpPort > 0 ? QString::number(settings.tcpPort) : QString());
   m_bFilling = false;
   m_settings = settings;
-  SelectSerialType(settings.serialType != 0 ? 1 : 0);
+  m_shown = settings;
+  SelectSerialType(settings.useTcp != 0 ? kTcpConnection : settings.serialType != 0 ? kFtdiAdapter : kComPort);
 }
 
-void CViewSerial::SelectSerialType(int type) {
-  if (auto* useCom = control<QRadioButton>(this, kUseCom)) useCom->setChecked(type == 0);
-  if (auto* useFtdi = control<QRadioButton>(this, kUseFtdi)) useFtdi->setChecked(type != 0);
-  if (AdvComboBox* com = ComList()) com->setEnabled(type == 0);
-  if (AdvComboBox* ftdi = FtdiList()) ftdi->setEnabled(type != 0);
+void CViewSerial::SelectSerialType(PortKind kind) {
+  if (auto* useCom = control<QRadioButton>(this, kUseCom)) useCom->setChecked(kind == kComPort);
+  if (auto* useFtdi = control<QRadioButton>(this, kUseFtdi)) useFtdi->setChecked(kind == kFtdiAdapter);
+  if (auto* useTcp = control<QRadioButton>(this, kUseTcp)) useTcp->setChecked(kind == kTcpConnection);
+  if (AdvComboBox* com = ComList()) com->setEnabled(kind == kComPort);
+  if (AdvComboBox* ftdi = FtdiList()) ftdi->setEnabled(kind == kFtdiAdapter);
+  if (QLineEdit* host = TcpHost()) host->setEnabled(kind == kTcpConnection);
+  if (QLineEdit* port = TcpPort()) port->setEnabled(kind == kTcpConnection);
   ReadControls();
 }
 
@@ -118,10 +142,22 @@ void CViewSerial::ReadControls() {
     return combo != nullptr && combo->currentIndex() >= 0 ? combo->currentData().toInt() : fallback;
   };
   const auto* useFtdi = control<QRadioButton>(this, kUseFtdi);
-  m_settings.serialType = useFtdi != nullptr && useFtdi->isChecked() ? 1 : 0;
-  m_settings.serialNumber = value(kComList, -1);
-  const auto* ftdi = FtdiList();
-  m_settings.deviceNumber = ftdi != nullptr ? ftdi->currentIndex() : -1;
+  const auto* useTcp = control<QRadioButton>(this, kUseTcp);
+  m_settings.useTcp = useTcp != nullptr && useTcp->isChecked() ? 1 : 0;
+  if (m_settings.useTcp == 0) {
+    m_settings.serialType = useFtdi != nullptr && useFtdi->isChecked() ? 1 : 0;
+    m_settings.serialNumber = value(kComList, -1);
+    const auto* ftdi = FtdiList();
+    m_settings.deviceNumber = ftdi != nullptr ? ftdi->currentIndex() : -1;
+  } else {
+    // With TCP chosen, the serial choice stays as it was shown: a program that knows only the
+    // COM port and the FTDI adapter still finds the port it used.
+    m_settings.serialType = m_shown.serialType;
+    m_settings.serialNumber = m_shown.serialNumber;
+    m_settings.deviceNumber = m_shown.deviceNumber;
+  }
+  if (const QLineEdit* host = TcpHost()) m_settings.tcpHost = host->text().trimmed().toStdString();
+  if (const QLineEdit* port = TcpPort()) m_settings.tcpPort = port->text().toInt();  // 0 when empty: refused on opening
   m_settings.baudRate = value(kBaud, m_settings.baudRate);
   m_settings.dataBits = value(kDataBits, m_settings.dataBits);
   m_settings.parity = value(kParity, m_settings.parity);

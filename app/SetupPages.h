@@ -1,6 +1,6 @@
-// The two pages of the setup wizard: the serial settings (which port or adapter, the line
-// parameters and the Modbus slave number) and the device profile (the identity the device
-// reported and the list of loaded profiles to choose from).
+// The two pages of the setup wizard: the serial settings (which port, adapter or TCP address,
+// the line parameters and the Modbus slave number) and the device profile (the identity the
+// device reported and the list of loaded profiles to choose from).
 #pragma once
 
 #include <QWidget>
@@ -22,6 +22,9 @@ class CViewSerial : public QWidget {
 
   explicit CViewSerial(QWidget* parent = nullptr);
 
+  // The ways to the device, as the page's radio buttons offer them.
+  enum PortKind { kComPort = 0, kFtdiAdapter = 1, kTcpConnection = 2 };
+
   // Lists the COM ports and FTDI adapters present now and shows `settings` in the controls.
   void ShowSettings(const ConnectionSettings& settings);
   // What the controls say, as kept in the page's fields since their last change.
@@ -29,14 +32,17 @@ class CViewSerial : public QWidget {
 
   AdvComboBox* ComList() const;
   AdvComboBox* FtdiList() const;
+  QLineEdit* TcpHost() const;
+  QLineEdit* TcpPort() const;
 
  private:
   void FillPortLists();
-  void SelectSerialType(int type);
+  void SelectSerialType(PortKind kind);
   // Copies every control into the fields.
   void ReadControls();
 
   ConnectionSettings m_settings;
+  ConnectionSettings m_shown;  // as ShowSettings showed them
   bool m_bFilling = false;  // controls are being set from the fields
 };
 

@@ -24,6 +24,7 @@
 #include "platform/ComSerialPort.h"
 #include "platform/FtdiSerialPort.h"
 #include "platform/ProgramFolders.h"
+#include "platform/TcpSerialPort.h"
 #include "profiles/ProfileNumbers.h"
 #include "profiles/ValueText.h"
 #include "tools/ConfigSnapshot.h"
@@ -45,6 +46,7 @@ struct Options {
   std::string command;
   std::vector<std::string> arguments;
   std::optional<int> com, ftdi, baud, dataBits, parity, stopBits, slave;
+  std::optional<std::pair<std::string, int>> tcp;  // host and port of --tcp
   std::string profile;
   bool check = false;
   bool trace = false;
@@ -82,6 +84,12 @@ Options Parse(const std::vector<std::string>& args) {
     };
     if (a == "--com") o.com = ParseNumber(a, value(), 1, 255);
     else if (a == "--ftdi") o.ftdi = ParseNumber(a, value(), 0, 255);
+    else if (a == "--tcp") {
+      std::string host, why;
+      uint16_t port = 0;
+      if (!ParseTcpAddress(value(), host, port, why)) throw UsageError{"--tcp needs HOST:PORT: " + why};
+      o.tcp = std::pair{host, static_cast<int>(port)};
+    }
     else if (a == "--baud") o.baud = ParseNumber(a, value(), 50, 4000000);
     else if (a == "--data-bits") o.dataBits = ParseNumber(a, value(), 5, 8);
     else if (a == "--slave") o.slave = ParseNumber(a, value(), 0, 255);
@@ -119,6 +127,7 @@ Options Parse(const std::vector<std::string>& args) {
     }
   }
   if (o.com && o.ftdi) throw UsageError{"--com and --ftdi exclude each other"};
+  if (o.tcp && (o.com || o.ftdi)) throw UsageError{std::string("--tcp and ") + (o.com ? "--com" : "--ftdi") + " exclude each other"};
   return o;
 }
 
@@ -131,12 +140,19 @@ ConnectionSettings Settings(const Options& o) {
   s.modbusSlaveNumber = 10;
   s.Load(kSettingsSection);
   if (o.com) {
+    s.useTcp = 0;
     s.serialType = 0;
     s.serialNumber = *o.com;
   }
   if (o.ftdi) {
+    s.useTcp = 0;
     s.serialType = 1;
     s.deviceNumber = *o.ftdi;
+  }
+  if (o.tcp) {
+    s.useTcp = 1;
+    s.tcpHost = o.tcp->first;
+    s.tcpPort = o.tcp->second;
   }
   if (o.baud) s.baudRate = *o.baud;
   if (o.dataBits) s.dataBits = *o.dataBits;
@@ -660,7 +676,10 @@ Commands:
                              restart both the device and the program
 
 Connection options (without them the stored settings are used; first start: COM9, 38400, slave 10):
-  --com N | --ftdi INDEX     a COM port number, or an FTDI adapter by its place in the list
+  --com N | --ftdi INDEX | --tcp HOST:PORT
+                             a COM port number, an FTDI adapter by its place in the list, or
+                             an RS-485-to-Ethernet converter in raw TCP mode (RTU over TCP;
+                             an IPv6 address in brackets: [fd00::7]:4001)
   --baud N  --data-bits N  --parity none|odd|even|mark|space  --stop 1|1.5|2  --slave N
   --profile "NAME VERSION"   use this profile (as `profiles` shows it) instead of the match
   --trace                    print every frame on the line to standard error: time, direction,

@@ -54,8 +54,12 @@ void CConnection::Close() {
 bool CConnection::Create(const ConnectionSettings& settings, std::string* why) {
   Close();
   m_iOpenError = kSuccess;
+  m_strOpenErrorText.clear();
   m_settings = settings;
-  if (settings.serialType != 0) {
+  if (settings.useTcp != 0) {
+    m_pPort = &m_tcpPort;
+    m_strPortName = FormatTcpAddress(settings.tcpHost, settings.tcpPort);
+  } else if (settings.serialType != 0) {
     char serial[64] = {};
     if (FtdiSerialNumberByIndex(settings.deviceNumber, serial) != 0) {
       m_iOpenError = kFileNotFound;
@@ -85,7 +89,9 @@ bool CConnection::Create(const ConnectionSettings& settings, std::string* why) {
 }
 
 bool CConnection::OpenPort(std::string* why) {
-  if (m_settings.serialType != 0) {
+  if (m_settings.useTcp != 0) {
+    SetDescription("TCP " + m_strPortName);
+  } else if (m_settings.serialType != 0) {
     SetDescription("FTDI " + m_strPortName);
   } else {
     const std::string path = ResolveComPort(m_settings.serialNumber);
@@ -95,7 +101,13 @@ bool CConnection::OpenPort(std::string* why) {
   m_pPort->Open(m_strPortName, 0, 0, true);
   if (!m_pPort->IsOpen()) {
     m_iOpenError = m_pPort->lastError;
-    if (why != nullptr) *why = Description() + ": " + DescribePortError(m_pPort->lastError, m_pPort->GetLastErrorText());
+    m_strOpenErrorText = m_pPort->GetLastErrorText();
+    if (why != nullptr) {
+      // A connection's failure is the system's own words (refused, unreachable, no answer, an
+      // unknown name); the serial ports' codes have plain words of their own.
+      *why = Description() + ": " + (m_settings.useTcp != 0 ? "no connection: " + m_pPort->GetLastErrorText()
+                                                             : DescribePortError(m_pPort->lastError, m_pPort->GetLastErrorText()));
+    }
     return false;
   }
   const int32_t setup = m_pPort->Setup(static_cast<uint32_t>(m_settings.baudRate), static_cast<uint8_t>(m_settings.dataBits),
@@ -103,6 +115,7 @@ bool CConnection::OpenPort(std::string* why) {
   if (setup != kSuccess) {
     // Communicating at the wrong speed would only produce noise: report it instead.
     m_iOpenError = setup;
+    m_strOpenErrorText = m_pPort->GetLastErrorText();
     if (why != nullptr) *why = Description() + ": " + DescribePortError(setup, m_pPort->GetLastErrorText());
     m_pPort->Close();
     return false;
@@ -117,6 +130,7 @@ bool CConnection::Reopen() {
   m_pPort->Close();
   if (!OpenPort(nullptr)) return false;
   m_iOpenError = kSuccess;
+  m_strOpenErrorText.clear();
   m_pChannel->ClearLineLost();
   faultlog::PlainLine("Port reopened: " + Description());
   return true;

@@ -18,13 +18,17 @@ QSettings Store() {
   return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kelmora"), application);
 }
 
+// The whole-number entries: the eight of every version first, then the TCP ones.
 template <typename Record>
 auto Fields(Record& s) {
   return std::array{std::pair{"SerialType", &s.serialType},     std::pair{"SerialNumber", &s.serialNumber},
                     std::pair{"DeviceNumber", &s.deviceNumber}, std::pair{"BaudRate", &s.baudRate},
                     std::pair{"DataBits", &s.dataBits},         std::pair{"Parity", &s.parity},
-                    std::pair{"StopBits", &s.stopBits},         std::pair{"ModbusSlaveNumber", &s.modbusSlaveNumber}};
+                    std::pair{"StopBits", &s.stopBits},         std::pair{"ModbusSlaveNumber", &s.modbusSlaveNumber},
+                    std::pair{"UseTcp", &s.useTcp},             std::pair{"TcpPort", &s.tcpPort}};
 }
+
+constexpr const char* kTcpHostEntry = "TcpHost";
 
 }  // namespace
 
@@ -36,12 +40,15 @@ void ConnectionSettings::Load(const std::string& prefix) {
     const int value = store.value(QLatin1String(name), *field).toInt(&ok);
     if (ok) *field = value;
   }
+  const QVariant host = store.value(QLatin1String(kTcpHostEntry));
+  if (host.isValid()) tcpHost = host.toString().trimmed().toStdString();
 }
 
 void ConnectionSettings::Save(const std::string& prefix) const {
   QSettings store = Store();
   store.beginGroup(QString::fromStdString(prefix) + QStringLiteral("/Serial"));
   for (auto [name, field] : Fields(*this)) store.setValue(QLatin1String(name), *field);
+  store.setValue(QLatin1String(kTcpHostEntry), QString::fromStdString(tcpHost));
   store.sync();
 }
 

@@ -1,4 +1,4 @@
-// One serial port, COM or FTDI, behind one interface.
+// One serial port, COM, FTDI or TCP, behind one interface.
 //
 // Every operation sets `lastError` to 0 first and then to its own result, which most also
 // return. The port's own codes: 0 success, 6 not open, 1 an overlapped record or a finite wait
@@ -72,6 +72,8 @@ class SerialPort {
   // Creates the port's I/O event for overlapped use and sets up queues, mask and read mode:
   // the part of `Open` after the device handle exists. Closes the port on failure.
   int32_t FinishOpen(bool overlapped, uint32_t inQueue, uint32_t outQueue);
+  // What `InterruptWait` wakes, for ports whose `Open` itself waits (a TCP connect).
+  CWakeup& Wakeup() { return m_wakeup; }
 
  private:
   template <typename Issue>

@@ -3,16 +3,20 @@
 // test runs in a working folder of its own with the demo profiles and private settings.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QElapsedTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -34,6 +38,7 @@
 #include "comm/Connection.h"
 #include "comm/FaultLog.h"
 #include "tests/sim/SimTestSupport.h"
+#include "tests/support/SocatRelay.h"
 #include "tests/widgets/WidgetTestUtil.h"
 #include "widgets/AdvComboBox.h"
 #include "visualobject/ObjectTemplates.h"
@@ -282,8 +287,119 @@ TEST(SetupWizard, APortTheUserMayNotOpenIsNamedWithTheFix) {
   EXPECT_TRUE(wizard.SerialPage()->isVisible());
 
   // Any other failure keeps the plain words.
-  EXPECT_EQ(CSetupDialog::OpenFailureText({"COM3", comm_error::kFileNotFound}), Ru("Неудалось открыть порт"));
-  EXPECT_EQ(CSetupDialog::OpenFailureText({"FTDI FT1", comm_error::kAccessDenied}), Ru("Неудалось открыть порт"));
+  EXPECT_EQ(CSetupDialog::OpenFailureText({"COM3", comm_error::kFileNotFound, ""}), Ru("Неудалось открыть порт"));
+  EXPECT_EQ(CSetupDialog::OpenFailureText({"FTDI FT1", comm_error::kAccessDenied, ""}), Ru("Неудалось открыть порт"));
+}
+
+TEST(SetupWizard, TcpChoiceOpensTheDeviceThroughAConverterAndFinishStoresIt) {
+  Workplace place;
+  ConnectionSettings stored = CSetupDialog::DefaultSettings();
+  stored.serialNumber = 3;  // no such port: the serial page comes first
+  Workplace::Store(stored);
+  // The device's line behind a converter that is switched off for now.
+  testing_support::SocatRelay converter(place.Line());
+  converter.Stop();
+  const QString address = QStringLiteral("127.0.0.1:%1").arg(converter.Port());
+
+  CSetupDialog wizard;
+  wizard.Open();
+  wizard.show();
+  ASSERT_TRUE(wizard.SerialPage()->isVisible());
+  auto* useTcp = control<QRadioButton>(wizard.SerialPage(), serial::kUseTcp);
+  QLineEdit* host = wizard.SerialPage()->TcpHost();
+  QLineEdit* port = wizard.SerialPage()->TcpPort();
+  ASSERT_NE(useTcp, nullptr);
+  ASSERT_NE(host, nullptr);
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(useTcp->text(), Ru("Используя TCP (RTU поверх TCP)"));
+  EXPECT_FALSE(useTcp->isChecked());
+  EXPECT_FALSE(host->isEnabled());
+  EXPECT_EQ(port->text(), "4001");
+
+  QTest::mouseClick(useTcp, Qt::LeftButton);
+  EXPECT_TRUE(useTcp->isChecked());
+  EXPECT_FALSE(control<QRadioButton>(wizard.SerialPage(), serial::kUseCom)->isChecked());
+  EXPECT_TRUE(host->isEnabled());
+  EXPECT_TRUE(port->isEnabled());
+  EXPECT_FALSE(wizard.SerialPage()->ComList()->isEnabled());
+  QTest::keyClicks(host, "127.0.0.1");
+  port->selectAll();
+  QTest::keyClicks(port, QString::number(converter.Port()));
+  EXPECT_EQ(wizard.SerialPage()->Settings().useTcp, 1);
+
+  // Nothing listens: the message names the address and the system's reason.
+  Click(&wizard, setup::kNext);
+  ASSERT_EQ(place.boxes.shown.size(), 1u);
+  EXPECT_EQ(place.boxes.shown[0].text, Ru("Неудалось открыть порт\n\nНет соединения с ") + address + ": Connection refused.");
+  EXPECT_EQ(place.boxes.shown[0].icon, QMessageBox::Critical);
+  EXPECT_TRUE(wizard.SerialPage()->isVisible());
+  EXPECT_EQ(wizard.Connection(), nullptr);
+
+  // The converter on: the same Next opens the device through it and finds its profile.
+  ASSERT_TRUE(converter.Start()) << converter.Log();
+  Click(&wizard, setup::kNext);
+  EXPECT_EQ(place.boxes.shown.size(), 1u);
+  EXPECT_EQ(Text(&wizard, setup::kHeader), Ru("Готовы к работе"));
+  ASSERT_NE(wizard.Connection(), nullptr);
+  EXPECT_EQ(wizard.Connection()->Description(), "TCP " + address.toStdString());
+  Click(&wizard, setup::kFinish);
+  EXPECT_EQ(wizard.result(), QDialog::Accepted);
+  EXPECT_EQ(wizard.ReturnProfile().identity.name, "PDC-4120");
+
+  // Stored: the TCP entries, and the eight older entries as they were (COM 3 and its line).
+  ConnectionSettings expected = stored;
+  expected.useTcp = 1;
+  expected.tcpHost = "127.0.0.1";
+  expected.tcpPort = converter.Port();
+  ConnectionSettings saved;
+  saved.Load(kSettingsSection);
+  EXPECT_EQ(saved, expected);
+
+  // The next start shows the choice as stored.
+  CViewSerial page;
+  page.ShowSettings(saved);
+  EXPECT_TRUE(control<QRadioButton>(&page, serial::kUseTcp)->isChecked());
+  EXPECT_EQ(page.TcpHost()->text(), "127.0.0.1");
+  EXPECT_EQ(page.TcpPort()->text(), QString::number(converter.Port()));
+  EXPECT_EQ(page.Settings(), saved);
+}
+
+// The serial page with its third row: every control inside the page, in its group box, clear
+// of the others, its text not clipped. The page is rendered into the gallery for a look.
+TEST(SetupWizard, SerialPageControlsFitWithoutOverlap) {
+  CViewSerial page;
+  ConnectionSettings settings = CSetupDialog::DefaultSettings();
+  settings.useTcp = 1;
+  settings.tcpHost = "192.168.127.254";
+  page.ShowSettings(settings);
+  page.show();
+  const QRect area = page.rect();
+  std::vector<QWidget*> groups, controls;
+  for (QWidget* child : page.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+    (qobject_cast<QGroupBox*>(child) != nullptr ? groups : controls).push_back(child);
+  ASSERT_EQ(groups.size(), 2u);
+  for (QWidget* c : controls) {
+    const QString name = c->property("text").toString() + QLatin1Char(' ') + c->objectName();
+    EXPECT_TRUE(area.contains(c->geometry())) << name.toStdString();
+    EXPECT_EQ(std::count_if(groups.begin(), groups.end(), [c](QWidget* g) { return g->geometry().contains(c->geometry()); }), 1)
+        << name.toStdString();
+    if (qobject_cast<QRadioButton*>(c) != nullptr || qobject_cast<QLabel*>(c) != nullptr) {
+      EXPECT_LE(c->sizeHint().width(), c->width()) << name.toStdString();
+    }
+    for (QWidget* other : controls) {
+      if (other == c) continue;
+      EXPECT_FALSE(c->geometry().intersects(other->geometry())) << name.toStdString() << " and " << other->objectName().toStdString();
+    }
+  }
+  // The new row lines up with the rows above: the radio buttons' column on the left, the
+  // port lists' right edge on the right.
+  const QWidget* useTcp = control(&page, serial::kUseTcp);
+  EXPECT_EQ(useTcp->x(), control(&page, serial::kUseCom)->x());
+  EXPECT_EQ(control(&page, serial::kTcpHost)->x(), control(&page, serial::kComList)->x());
+  EXPECT_EQ(control(&page, serial::kTcpPort)->geometry().right(), control(&page, serial::kComList)->geometry().right());
+  const QDir gallery(KELMORA_GALLERY_DIR);
+  ASSERT_TRUE(QDir().mkpath(gallery.path()));
+  EXPECT_TRUE(page.grab().save(gallery.filePath("setup-serial-page-tcp.png")));
 }
 
 TEST(SetupWizard, UnknownDeviceSelectsNothingAndFinishFails) {

@@ -11,6 +11,7 @@
 
 #include "cli/Cli.h"
 #include "tests/support/RegisterSlave.h"
+#include "tests/support/SocatRelay.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;
@@ -108,6 +109,37 @@ TEST_F(CliTest, UsageErrorsExitWith2) {
   EXPECT_EQ(Run({"read"}), 2);
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_THAT(out, HasSubstr("Exit codes: 0 success, 1 device error or time-out, 2 usage error."));
+}
+
+TEST_F(CliTest, TcpAddressesAreCheckedAsUsage) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--tcp"}, "--tcp needs a value"},
+      {{"--tcp", "127.0.0.1", "identify"}, "\"127.0.0.1\" has no port number (HOST:PORT)"},
+      {{"--tcp", "127.0.0.1:", "identify"}, "has no port number"},
+      {{"--tcp", "127.0.0.1:port", "identify"}, "the port number is not a number from 1 to 65535"},
+      {{"--tcp", "127.0.0.1:0", "identify"}, "the port number is not a number from 1 to 65535"},
+      {{"--tcp", "127.0.0.1:65536", "identify"}, "the port number is not a number from 1 to 65535"},
+      {{"--tcp", ":4001", "identify"}, "has no host"},
+      {{"--tcp", "fd00::7:4001", "identify"}, "[ADDRESS]:PORT"},
+      {{"--tcp", "127.0.0.1:4001", "--com", "9", "identify"}, "--tcp and --com exclude each other"},
+      {{"--ftdi", "0", "--tcp", "127.0.0.1:4001", "identify"}, "--tcp and --ftdi exclude each other"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run(c.args), 2) << c.message;
+    EXPECT_THAT(err, HasSubstr(c.message));
+    EXPECT_THAT(err, HasSubstr("kelmora-cli --help"));
+  }
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_THAT(out, HasSubstr("--tcp HOST:PORT"));
+}
+
+TEST_F(CliTest, ARefusedTcpConnectionIsNamed) {
+  const std::string address = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+  EXPECT_EQ(Run({"--tcp", address, "identify"}), 1);
+  EXPECT_EQ(err, "cannot open the port: TCP " + address + ": no connection: Connection refused\n");
 }
 
 TEST_F(CliTest, IdentifyNamesDeviceAndProfile) {

@@ -1,5 +1,6 @@
 // kelmora-cli watch while the simulated device program is stopped and started again on the
-// same COM link, as an adapter that is unplugged and plugged back in.
+// same COM link, as an adapter that is unplugged and plugged back in; and the commands through
+// an RS-485-to-Ethernet converter (socat on the loopback address) that is switched off and on.
 #include <gtest/gtest.h>
 
 #include <QSettings>
@@ -13,6 +14,7 @@
 #include "comm/DeviceView.h"
 #include "platform/Clock.h"
 #include "tests/sim/SimTestSupport.h"
+#include "tests/support/SocatRelay.h"
 
 using namespace testing_support;
 
@@ -109,6 +111,88 @@ TEST(CliWatch, RidesOutAnUnpluggedAdapter) {
   watch.join();
   EXPECT_EQ(code, 0) << err.str();
   unsetenv("KELMORA_PORTS_DIR");
+}
+
+// kelmora-sim on a pty of its own, reached through socat as through a converter in raw TCP
+// mode, and the connection options that name it.
+class BehindAConverter {
+ public:
+  BehindAConverter()
+      : m_sim({"--link", m_dir.Path() + "/ports/com9", "--profile", simtest::TestProfile()}),
+        m_converter(m_sim.DevicePath()) {
+    std::filesystem::create_directories("profiles");
+    std::filesystem::copy_file(simtest::TestProfile(), "profiles/sim-test.xml");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(m_dir.Path() + "/config"));
+  }
+  std::vector<std::string> With(std::vector<std::string> command) const {
+    std::vector<std::string> args = {"--tcp", m_converter.Address(), "--slave", "10"};
+    args.insert(args.end(), command.begin(), command.end());
+    return args;
+  }
+  SocatRelay& Converter() { return m_converter; }
+
+ private:
+  TempWorkDir m_dir;
+  simtest::SimProcess m_sim;
+  SocatRelay m_converter;
+};
+
+TEST(CliTcp, EveryCommandWorksThroughAConverter) {
+  BehindAConverter rig;
+  const std::string port = "TCP " + rig.Converter().Address();
+  const struct {
+    std::vector<std::string> command;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {{"identify"}, {"port: " + port + "\n", "device: SIM-TEST7 1.05", "profile: \"SIM-TEST7 1.05\""}},
+      {{"read", "preset", "fixed preset"}, {" preset = 1234\n", " fixed preset = 12.5\n"}},
+      {{"write", "setpoint=42"}, {" setpoint = 42\n"}},
+      {{"read", "setpoint"}, {" setpoint = 42\n"}},
+      {{"watch", "--count", "2", "--interval", "10"}, {"SIM-TEST7 1.05 on " + port + "\n", " preset = 1234\n"}},
+      {{"flash", "save"}, {"flash save: Updated"}},
+  };
+  for (const auto& c : cases) {
+    // The converter serves one connection at a time, and each command makes one.
+    ASSERT_TRUE(rig.Converter().Start()) << rig.Converter().Log();
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli(rig.With(c.command), out, err), 0) << c.command[0] << ": " << err.str() << rig.Converter().Log();
+    for (const std::string& text : c.shown) EXPECT_NE(out.str().find(text), std::string::npos) << text << " in\n" << out.str();
+  }
+}
+
+TEST(CliWatch, RidesOutAConverterSwitchedOffAndOn) {
+  BehindAConverter rig;
+  Transcript transcript;
+  std::ostream out(&transcript);
+  std::ostringstream err;
+  int code = -1;
+  std::thread watch([&] { code = RunCli(rig.With({"watch", "--interval", "100"}), out, err); });
+  auto rounds = [&] { return Rounds(transcript.Text()); };
+  EXPECT_TRUE(WaitFor([&] { return !rounds().empty() && Healthy(rounds().back()); }, 20000)) << transcript.Text();
+  EXPECT_NE(rounds().back().find(" on TCP " + rig.Converter().Address()), std::string::npos) << rounds().back();
+
+  rig.Converter().Stop();
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto r = rounds();
+        return !r.empty() && r.back().find(CDeviceView::kLinkLostText) != std::string::npos;
+      },
+      20000))
+      << transcript.Text();
+
+  ASSERT_TRUE(rig.Converter().Start()) << rig.Converter().Log();
+  const size_t roundsBeforeReturn = rounds().size();
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto r = rounds();
+        return r.size() > roundsBeforeReturn && Healthy(r.back());
+      },
+      20000))
+      << transcript.Text() << rig.Converter().Log();
+
+  std::raise(SIGINT);  // as Ctrl+C ends a watch
+  watch.join();
+  EXPECT_EQ(code, 0) << err.str();
 }
 
 }  // namespace

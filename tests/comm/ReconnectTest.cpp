@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "tests/comm/DeviceLine.h"
 #include "tests/support/RegisterSlave.h"
+#include "tests/support/SocatRelay.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;
@@ -168,6 +169,96 @@ TEST_F(Unpluggable, ShutdownEndsTheWaitForTheDevice) {
   server->Shutdown();
   EXPECT_TRUE(WaitFor([&] { return server->WorkerEnded(); }, 10000));
   server.reset();
+}
+
+// A device behind an RS-485-to-Ethernet converter on the loopback address: switching the
+// converter off closes the connection, switching it on listens again on the same port.
+class UnpluggableConverter : public ::testing::Test {
+ protected:
+  TempWorkDir dir;
+  PtyPair pty;
+  RegisterSlave slave{pty.master, 10};
+  SocatRelay converter{pty.slavePath};
+  ConnectionSettings settings;
+
+  void SetUp() override {
+    settings.useTcp = 1;
+    settings.tcpHost = "127.0.0.1";
+    settings.tcpPort = converter.Port();
+    settings.baudRate = 38400;
+    settings.modbusSlaveNumber = 10;
+  }
+  void SwitchOff() { converter.Stop(); }
+  void SwitchOn() { ASSERT_TRUE(converter.Start()) << converter.Log(); }
+};
+
+TEST_F(UnpluggableConverter, ConnectionConnectsAgainToTheSameHostAndPort) {
+  CConnection connection;
+  std::string why;
+  ASSERT_TRUE(connection.Create(settings, &why)) << why;
+  slave.SetHolding(5, 1);
+  ASSERT_EQ(connection.Protocol()->ReadHoldingRegisters(5, 1).code, modbus_code::kSuccess);
+
+  SwitchOff();
+  // The closed connection is the device gone, as an unplugged adapter is, not a silent one.
+  EXPECT_EQ(connection.Protocol()->ReadHoldingRegisters(5, 1).code, modbus_code::kNoChannel);
+  EXPECT_TRUE(connection.Channel()->LineLost());
+  EXPECT_FALSE(connection.Reopen());  // refused while the converter is off
+  EXPECT_TRUE(connection.Channel()->LineLost());
+
+  SwitchOn();
+  slave.SetHolding(5, 4321);
+  ASSERT_TRUE(connection.Reopen());
+  EXPECT_FALSE(connection.Channel()->LineLost());
+  EXPECT_EQ(connection.Description(), "TCP " + converter.Address());
+  EXPECT_EQ(connection.Port()->GetBaudrate(), 38400);
+  const ModbusAnswer answer = connection.Protocol()->ReadHoldingRegisters(5, 1);
+  EXPECT_EQ(answer.code, modbus_code::kSuccess);
+  EXPECT_EQ(answer.values, std::vector<int32_t>{4321});
+}
+
+TEST_F(UnpluggableConverter, ServerDropsRequestsWhileAwayAndResumesOnReturn) {
+  CConnection connection;
+  ASSERT_TRUE(connection.Create(settings));
+  ModbusDevice device(connection.Protocol());
+  const ModbusProperty value = Holding(1, 5);
+  CDeviceView server(ProfileWith({value}), &device);
+  std::atomic<int> attempts{0};
+  std::vector<bool> changes;
+  std::mutex changesMutex;
+  server.SetReconnect(
+      [&] {
+        ++attempts;
+        return connection.Reopen();
+      },
+      [&](bool up) {
+        std::lock_guard lock(changesMutex);
+        changes.push_back(up);
+      });
+  server.Create(nullptr, 1300);
+  ASSERT_EQ(Read(server, value).state, QueryHandle::Updated);
+
+  SwitchOff();
+  EXPECT_EQ(Read(server, value).state, QueryHandle::Timeout);
+  ASSERT_TRUE(WaitFor([&] { return server.LinkLost(); }, 10000));
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(Read(server, value).state, QueryHandle::Timeout) << i;
+  ASSERT_TRUE(WaitFor([&] { return attempts >= 2; }, 20000));
+  EXPECT_TRUE(server.LinkLost());
+
+  slave.SetHolding(5, 4321);
+  const int before = attempts;
+  const size_t requestsBefore = slave.Requests().size();
+  SwitchOn();
+  ASSERT_TRUE(WaitFor([&] { return !server.LinkLost(); }, 20000));
+  // Connected at the first or second try after the converter came back.
+  EXPECT_LE(attempts - before, 2);
+  EXPECT_EQ(server.Reconnects(), 1);
+  EXPECT_EQ(slave.Requests().size(), requestsBefore);  // nothing asked meanwhile arrives late
+  const QueryHandle back = Read(server, value);
+  EXPECT_EQ(back.state, QueryHandle::Updated);
+  EXPECT_EQ(back.GetResult(), 4321);
+  std::lock_guard lock(changesMutex);
+  EXPECT_EQ(changes, (std::vector<bool>{false, true}));
 }
 
 }  // namespace

@@ -12,6 +12,21 @@ using namespace testing_support;
 
 namespace {
 
+// A record with the eight entries of every version set and the TCP ones at their defaults.
+ConnectionSettings Eight(int32_t type, int32_t number, int32_t device, int32_t baud, int32_t bits, int32_t parity,
+                         int32_t stop, int32_t slave) {
+  ConnectionSettings s;
+  s.serialType = type;
+  s.serialNumber = number;
+  s.deviceNumber = device;
+  s.baudRate = baud;
+  s.dataBits = bits;
+  s.parity = parity;
+  s.stopBits = stop;
+  s.modbusSlaveNumber = slave;
+  return s;
+}
+
 class SettingsTest : public ::testing::Test {
  protected:
   TempWorkDir dir;
@@ -35,7 +50,7 @@ TEST_F(SettingsTest, NothingStoredKeepsTheDefaults) {
 }
 
 TEST_F(SettingsTest, SaveThenLoadGivesTheSavedValues) {
-  const ConnectionSettings saved{1, 9, 2, 38400, 7, 2, 2, 10};
+  const ConnectionSettings saved = Eight(1, 9, 2, 38400, 7, 2, 2, 10);
   saved.Save(kSettingsSection);
   ConnectionSettings loaded;
   loaded.Load(kSettingsSection);
@@ -51,6 +66,71 @@ TEST_F(SettingsTest, SaveThenLoadGivesTheSavedValues) {
   ConnectionSettings other;
   other.Load("Other");
   EXPECT_EQ(other, ConnectionSettings{});
+}
+
+// The stored entries of the settings file, as any program reading it with QSettings sees them.
+QSettings StoredFile(const std::string& dir) {
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(dir) / "Kelmora"))
+    return QSettings(QString::fromStdString(entry.path().string()), QSettings::IniFormat);
+  return QSettings(QString(), QSettings::IniFormat);
+}
+
+TEST_F(SettingsTest, TcpEntriesComeBesideTheEightThatOlderProgramsRead) {
+  ConnectionSettings saved = Eight(0, 3, 1, 19200, 7, 2, 2, 17);
+  saved.useTcp = 1;
+  saved.tcpHost = "nport-5110.plant.local";
+  saved.tcpPort = 950;
+  saved.Save(kSettingsSection);
+  ConnectionSettings loaded;
+  loaded.Load(kSettingsSection);
+  EXPECT_EQ(loaded, saved);
+
+  // What an older program finds: its eight entries, by their names, with the COM port it knows;
+  // the TCP choice is in entries of their own.
+  QSettings file = StoredFile(dir.Path());
+  file.beginGroup("Settings/Serial");
+  const std::pair<const char*, int> eight[] = {{"SerialType", 0}, {"SerialNumber", 3}, {"DeviceNumber", 1},
+                                               {"BaudRate", 19200}, {"DataBits", 7},   {"Parity", 2},
+                                               {"StopBits", 2},     {"ModbusSlaveNumber", 17}};
+  for (const auto& [name, value] : eight) EXPECT_EQ(file.value(name).toString(), QString::number(value)) << name;
+  EXPECT_EQ(file.value("UseTcp").toString(), "1");
+  EXPECT_EQ(file.value("TcpHost").toString(), "nport-5110.plant.local");
+  EXPECT_EQ(file.value("TcpPort").toString(), "950");
+  EXPECT_EQ(file.childKeys().size(), 11);
+}
+
+TEST_F(SettingsTest, AFileOfAnOlderProgramLoadsWithoutTcp) {
+  {
+    // Written as a program that knows only the eight entries writes them.
+    const ConnectionSettings older = Eight(1, 4, 2, 38400, 8, 0, 0, 10);
+    older.Save(kSettingsSection);
+    QSettings file = StoredFile(dir.Path());
+    file.beginGroup("Settings/Serial");
+    for (const char* entry : {"UseTcp", "TcpHost", "TcpPort"}) file.remove(entry);
+    file.sync();
+    ASSERT_EQ(file.childKeys().size(), 8);
+  }
+  ConnectionSettings loaded;
+  loaded.Load(kSettingsSection);
+  EXPECT_EQ(loaded, Eight(1, 4, 2, 38400, 8, 0, 0, 10));
+  EXPECT_EQ(loaded.useTcp, 0);
+  EXPECT_EQ(loaded.tcpHost, "");
+  EXPECT_EQ(loaded.tcpPort, 4001);
+}
+
+TEST_F(SettingsTest, HostsOfEveryFormSurviveTheFile) {
+  for (const char* host : {"192.168.127.254", "::1", "fd00:0:0:7::2", "nport.plant.local", "", "Konverter-3"}) {
+    ConnectionSettings saved;
+    saved.useTcp = 1;
+    saved.tcpHost = host;
+    saved.tcpPort = 65535;
+    saved.Save(kSettingsSection);
+    ConnectionSettings loaded;
+    loaded.tcpHost = "stale";
+    loaded.Load(kSettingsSection);
+    EXPECT_EQ(loaded.tcpHost, host);
+    EXPECT_EQ(loaded, saved) << host;
+  }
 }
 
 }  // namespace
