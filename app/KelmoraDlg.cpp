@@ -1,6 +1,7 @@
 #include "app/KelmoraDlg.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -16,6 +17,7 @@
 #include "app/Messages.h"
 #include "app/MonitorPages.h"
 #include "app/SetupDialog.h"
+#include "app/SnapshotDlg.h"
 #include "app/SpecialDialog.h"
 #include "app/Status.h"
 #include "app/TrafficDlg.h"
@@ -103,6 +105,7 @@ bool CMonitorDlg::OnInitDialog() {
     KELMORA_EXCEPTION("m_dvRepresentationServer->Create(this, 1300)");
   }
   m_profile = m_sdialog->ReturnProfile();
+  m_identity = m_sdialog->Identity().name == DeviceIdentity{}.name ? m_profile.identity : m_sdialog->Identity();
   m_bProfileMatched = m_sdialog->ProfileMatched();
 
   SetInfo(kName, m_profile.identity.name);
@@ -227,6 +230,63 @@ CTrafficDlg* CMonitorDlg::ShowTraffic() {
   return m_pTrafficDlg;
 }
 
+bool CMonitorDlg::SaveConfiguration(const QString& path) {
+  if (!m_dvRepresentationServer) return false;
+  ConfigSnapshot snapshot;
+  std::string why;
+  const std::string profile = m_profile.identity.name + " " + m_profile.identity.version.Format();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool saved = configsnapshot::Take(*m_dvRepresentationServer, m_identity, profile, snapshot, why) &&
+                     configsnapshot::Save(path.toStdString(), snapshot, why);
+  QApplication::restoreOverrideCursor();
+  if (!saved) {
+    appmsg::Warning(this, tr("Конфигурация не сохранена: %1.").arg(QString::fromStdString(why)), tr("Конфигурация"));
+    return false;
+  }
+  faultlog::PlainLine("Configuration saved to " + path.toStdString());
+  appmsg::Information(this, tr("Настроек сохранено: %1, в файл %2.").arg(snapshot.values.size()).arg(path),
+                      tr("Конфигурация"));
+  return true;
+}
+
+bool CMonitorDlg::CompareConfiguration(const QString& path) {
+  if (!m_dvRepresentationServer || m_bClosed) return false;
+  ConfigSnapshot snapshot;
+  std::string why;
+  if (!configsnapshot::Load(path.toStdString(), snapshot, why)) {
+    appmsg::Warning(this, QString::fromStdString(why) + ".", tr("Конфигурация"));
+    return false;
+  }
+  if (!configsnapshot::MadeFor(snapshot, m_identity) &&
+      !appmsg::Ask(this,
+                   tr("Файл сделан для устройства %1, а подключено %2 %3. Сравнить и применить его всё равно?")
+                       .arg(QString::fromStdString(configsnapshot::IdentityText(snapshot)),
+                            QString::fromStdString(m_identity.name), QString::fromStdString(m_identity.version.Format())),
+                   tr("Конфигурация")))
+    return false;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  std::vector<SnapshotDifference> differences = configsnapshot::Compare(*m_dvRepresentationServer, snapshot);
+  QApplication::restoreOverrideCursor();
+  CSnapshotDlg dialog(m_dvRepresentationServer.get(), path, std::move(snapshot), std::move(differences),
+                      [this] { RunFlashCommand(true); }, this);
+  dialog.exec();
+  // The pages show what the device holds now.
+  ReadAgain(false);
+  return true;
+}
+
+void CMonitorDlg::ChooseConfigurationToSave() {
+  const QString path = QFileDialog::getSaveFileName(this, tr("Сохранить конфигурацию"), QStringLiteral("configuration.json"),
+                                                    tr("Конфигурация (*.json);;Все файлы (*)"));
+  if (!path.isEmpty()) SaveConfiguration(path);
+}
+
+void CMonitorDlg::ChooseConfigurationToCompare() {
+  const QString path = QFileDialog::getOpenFileName(this, tr("Сравнить с конфигурацией"), QString(),
+                                                    tr("Конфигурация (*.json);;Все файлы (*)"));
+  if (!path.isEmpty()) CompareConfiguration(path);
+}
+
 void CMonitorDlg::RunLongQuery(const QueryHandle& handle) {
   CSpecialDialog wait(m_dvRepresentationServer.get(), handle, this);
   wait.exec();
@@ -262,6 +322,8 @@ void CMonitorDlg::FillContextMenu(QMenu& menu) {
     else
       menu.addAction(tr("Записывать значения..."), this, &CMonitorDlg::ChooseRecordingFile);
     menu.addAction(tr("Монитор обмена..."), this, &CMonitorDlg::ShowTraffic);
+    menu.addAction(tr("Сохранить конфигурацию..."), this, &CMonitorDlg::ChooseConfigurationToSave);
+    menu.addAction(tr("Сравнить с конфигурацией..."), this, &CMonitorDlg::ChooseConfigurationToCompare);
     menu.addSeparator();
   }
   if (m_pAbout) menu.addAction(m_pAbout);

@@ -70,6 +70,12 @@ class CMonitorDlg : public QDialog {
   // start, so it shows what came before it opened too.
   CTrafficDlg* ShowTraffic();
   CTrafficLog& Traffic() { return m_traffic; }
+  // Configuration snapshots: every setting saved to `path`; a file compared with the device in
+  // a dialog that applies it. False (with a message) when the file could not be made or read.
+  bool SaveConfiguration(const QString& path);
+  bool CompareConfiguration(const QString& path);
+  void ChooseConfigurationToSave();
+  void ChooseConfigurationToCompare();
 
   // The queue readout: the count of queued requests in the high half of `w`, the current
   // request's id (signed) in the low half. Threads post it as a queued call.
@@ -122,6 +128,7 @@ class CMonitorDlg : public QDialog {
   std::unique_ptr<CDeviceView> m_dvRepresentationServer;
   std::unique_ptr<CMonitorPages> m_pPages;
   DeviceProfile m_profile;
+  DeviceIdentity m_identity;  // what the device said it is (the profile's when it did not say)
   bool m_bProfileMatched = false;
   bool m_bClosed = false;
   QueryHandle m_hFlashHandle;

@@ -11,13 +11,15 @@ Sink& CurrentSink() {
 
 }  // namespace
 
-void Show(QWidget* parent, const Box& box) {
+bool Show(QWidget* parent, Box box) {
   if (const Sink& sink = CurrentSink()) {
     sink(parent, box);
-    return;
+    return !box.question || box.answer;
   }
-  QMessageBox message(box.icon, box.caption, box.text, QMessageBox::Ok, parent);
-  message.exec();
+  QMessageBox message(box.icon, box.caption, box.text, box.question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                      parent);
+  if (box.question) message.setDefaultButton(QMessageBox::No);
+  return message.exec() != QMessageBox::No;
 }
 
 Sink SetSink(Sink sink) {

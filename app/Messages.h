@@ -15,9 +15,11 @@ struct Box {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QString caption;
   QString text;
+  bool question = false;  // Yes and No instead of OK
+  bool answer = false;    // a sink answers a question here
 };
 
-using Sink = std::function<void(QWidget* parent, const Box& box)>;
+using Sink = std::function<void(QWidget* parent, Box& box)>;
 
 // The caption of boxes that have none of their own.
 inline const QString& ProgramCaption() {
@@ -25,8 +27,12 @@ inline const QString& ProgramCaption() {
   return caption;
 }
 
-// Shows `box` modally over `parent` (or hands it to the sink); returns when it is closed.
-void Show(QWidget* parent, const Box& box);
+// Shows `box` modally over `parent` (or hands it to the sink); returns when it is closed,
+// true unless a question was answered No.
+bool Show(QWidget* parent, Box box);
+inline bool Ask(QWidget* parent, const QString& text, const QString& caption = ProgramCaption()) {
+  return Show(parent, {QMessageBox::Question, caption, text, true});
+}
 inline void Error(QWidget* parent, const QString& text, const QString& caption = ProgramCaption()) {
   Show(parent, {QMessageBox::Critical, caption, text});
 }

@@ -30,6 +30,7 @@
 #include "app/Messages.h"
 #include "app/MonitorPages.h"
 #include "app/SetupDialog.h"
+#include "app/SnapshotDlg.h"
 #include "app/SpecialDialog.h"
 #include "app/TrafficDlg.h"
 #include "comm/Connection.h"
@@ -194,7 +195,7 @@ int main(int argc, char** argv) {
   const QString identity = arguments[1];
   const QString image = QDir::current().absoluteFilePath(QStringLiteral("firmware.hex"));
   QDir().mkpath(g_folder);
-  appmsg::SetSink([](QWidget*, const appmsg::Box& box) {
+  appmsg::SetSink([](QWidget*, appmsg::Box& box) {
     std::fprintf(stderr, "kelmora-screenshots: message \"%s\"\n", qPrintable(box.text));
     ++g_failures;
   });
@@ -246,6 +247,26 @@ int main(int argc, char** argv) {
     menu.close();
   }
   dialog.StopRecording();
+
+  // A configuration file compared with the device after two settings changed.
+  {
+    const auto tourSink = appmsg::SetSink([](QWidget*, appmsg::Box&) {});
+    const QString file = QDir::current().absoluteFilePath(QStringLiteral("drive-7.json"));
+    if (!dialog.SaveConfiguration(file)) Fail("cannot save the configuration");
+    ConfigSnapshot snapshot;
+    std::string why;
+    configsnapshot::Load(file.toStdString(), snapshot, why);
+    for (SnapshotValue& value : snapshot.values)
+      if (value.caption == "Время разгона, с" || value.caption == "Адрес Modbus") value.raw += 5;
+    configsnapshot::Save(file.toStdString(), snapshot, why);
+    WhenModal<CSnapshotDlg>([](CSnapshotDlg* compare) {
+      Spin(300);
+      Capture(compare, "configuration-compare");
+      compare->reject();
+    });
+    dialog.CompareConfiguration(file);
+    appmsg::SetSink(tourSink);
+  }
 
   CTrafficDlg* traffic = dialog.ShowTraffic();
   Spin(2000);

@@ -37,6 +37,14 @@ QueryHandle Query(CDeviceView& view, const ModbusProperty& property, std::option
   return handle;
 }
 
+// What the device holds now. A property in a pack may be served once from the values its
+// pack's last read left behind, which can be older than a change made since: the second of two
+// reads always comes from a read of the device that began after the first.
+QueryHandle ReadFresh(CDeviceView& view, const ModbusProperty& property) {
+  const QueryHandle first = Query(view, property, std::nullopt);
+  return first.state == QueryHandle::Updated ? Query(view, property, std::nullopt) : first;
+}
+
 // Why `raw` cannot be written to `property`; empty when it can.
 std::string RawProblem(const ModbusProperty& property, int32_t raw) {
   const auto [low, high] = property.mapping.RawLimits();
@@ -87,7 +95,7 @@ bool Take(CDeviceView& view, const DeviceIdentity& identity, const std::string& 
   snapshot.profile = profileText;
   snapshot.saved = NowText();
   for (const ModbusProperty& property : Properties(view.Profile())) {
-    const QueryHandle handle = Query(view, property, std::nullopt);
+    const QueryHandle handle = ReadFresh(view, property);
     if (handle.state != QueryHandle::Updated || handle.values.empty()) {
       why = "reading " + std::to_string(property.id) + " " + property.caption + " failed: " + handle.GetStateString();
       return false;
@@ -184,7 +192,7 @@ std::vector<SnapshotDifference> Compare(CDeviceView& view, const ConfigSnapshot&
     d.property = *it;
     // The raw value is what applies: show it as this profile does, whatever the file's text says.
     d.file.value = PropertyValueShown(d.property, value.raw);
-    const QueryHandle handle = Query(view, d.property, std::nullopt);
+    const QueryHandle handle = ReadFresh(view, d.property);
     if (handle.state == QueryHandle::Updated && !handle.values.empty()) {
       if (handle.GetResult() == value.raw) continue;
       d.deviceRaw = handle.GetResult();
@@ -210,7 +218,7 @@ std::vector<SnapshotApplyResult> Apply(CDeviceView& view, const std::vector<Snap
     const QueryHandle written = Query(view, d.property, d.file.raw);
     if (written.state != QueryHandle::Updated) {
       r.text = "refused: " + written.GetStateString();
-    } else if (const QueryHandle back = Query(view, d.property, std::nullopt); back.state != QueryHandle::Updated) {
+    } else if (const QueryHandle back = ReadFresh(view, d.property); back.state != QueryHandle::Updated) {
       r.text = "written, but reading it back failed: " + back.GetStateString();
     } else if (back.GetResult() != d.file.raw) {
       r.text = "written, but the device holds " + PropertyValueShown(d.property, back.GetResult());

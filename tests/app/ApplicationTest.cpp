@@ -5,12 +5,14 @@
 
 #include <QDir>
 #include <QGroupBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTest>
@@ -33,6 +35,7 @@
 #include "app/MonitorPages.h"
 #include "app/SetupDialog.h"
 #include "app/SetupPages.h"
+#include "app/SnapshotDlg.h"
 #include "app/SpecialDialog.h"
 #include "app/TrafficDlg.h"
 #include "comm/Connection.h"
@@ -54,7 +57,7 @@ QString Ru(const char* utf8) { return QString::fromUtf8(utf8); }
 // The message boxes the windows showed, taken instead of shown.
 struct Boxes {
   Boxes() {
-    appmsg::SetSink([this](QWidget*, const appmsg::Box& box) { shown.push_back(box); });
+    appmsg::SetSink([this](QWidget*, appmsg::Box& box) { shown.push_back(box); });
   }
   ~Boxes() { appmsg::SetSink({}); }
   QStringList Texts() const {
@@ -725,6 +728,58 @@ TEST(MonitorDialog, TheTrafficMonitorListsTheFramesAndTheLinkFigures) {
   // Every figure and caption fits its label.
   for (QLabel* label : monitor->findChildren<QLabel*>())
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
+}
+
+TEST(MonitorDialog, AConfigurationFileIsSavedComparedAndApplied) {
+  OpenWindow w;
+  ASSERT_TRUE(w.opened);
+  Boxes boxes;
+  EXPECT_TRUE(MenuTexts(w.dialog).contains(Ru("Сравнить с конфигурацией...")));
+  ASSERT_TRUE(w.dialog.SaveConfiguration("drive.json"));
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_TRUE(boxes.shown[0].text.endsWith(Ru(", в файл drive.json."))) << boxes.shown[0].text.toStdString();
+
+  // "Адрес Modbus" (holding register 104) changes on the device: the file puts it back, and
+  // the flash save that follows keeps it.
+  const uint16_t saved = w.place.Holding(104);
+  w.place.SetHolding(104, saved + 7);
+  boxes.shown.clear();
+  appmsg::SetSink([&](QWidget*, appmsg::Box& box) {
+    box.answer = true;
+    boxes.shown.push_back(box);
+  });
+  bool seen = false;
+  OnModal<CSnapshotDlg>([&](CSnapshotDlg* dialog) {
+    seen = true;
+    QTableWidget* table = dialog->Table();
+    EXPECT_EQ(table->rowCount(), 1);
+    EXPECT_TRUE(table->item(0, CSnapshotDlg::kSetting)->text().endsWith(Ru("Адрес Modbus")));
+    EXPECT_EQ(table->item(0, CSnapshotDlg::kFile)->text(), QString::number(saved));
+    EXPECT_EQ(table->item(0, CSnapshotDlg::kDevice)->text(), QString::number(saved + 7));
+    dialog->ApplyButton()->click();
+    EXPECT_EQ(table->item(0, CSnapshotDlg::kResult)->text(), Ru("записано и проверено"));
+    dialog->accept();
+  });
+  ASSERT_TRUE(w.dialog.CompareConfiguration("drive.json"));
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(w.place.Holding(104), saved);
+  EXPECT_EQ(w.place.FlashCopy(104), saved);
+  ASSERT_EQ(boxes.shown.size(), 1u);  // the flash question, answered yes
+  EXPECT_TRUE(boxes.shown[0].question);
+
+  // A file of another device asks first; No ends it there.
+  QFile file("drive.json");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  QByteArray text = file.readAll().replace("PDC-4120", "PDC-9000");
+  file.close();
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(text);
+  file.close();
+  boxes.shown.clear();
+  appmsg::SetSink([&](QWidget*, appmsg::Box& box) { boxes.shown.push_back(box); });
+  EXPECT_FALSE(w.dialog.CompareConfiguration("drive.json"));
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_TRUE(boxes.shown[0].text.startsWith(Ru("Файл сделан для устройства PDC-9000 2.03, а подключено PDC-4120 2.03.")));
 }
 
 TEST(LongQueryDialog, CancelAbortsAndTheDialogClosesOnTheFinalState) {
