@@ -40,6 +40,7 @@ CSnapshotDlg::CSnapshotDlg(CDeviceView* server, const QString& path, ConfigSnaps
   m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_table->setWordWrap(false);
+  m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   int applicable = 0;
   for (int row = 0; row < m_table->rowCount(); ++row) {
     const SnapshotDifference& d = m_differences[static_cast<size_t>(row)];
@@ -54,6 +55,7 @@ CSnapshotDlg::CSnapshotDlg(CDeviceView* server, const QString& path, ConfigSnaps
   }
   m_table->resizeColumnsToContents();
   m_table->horizontalHeader()->setSectionResizeMode(kResult, QHeaderView::Stretch);
+  m_table->setCurrentCell(-1, -1);
 
   m_summary = new QLabel(m_differences.empty()
                              ? tr("Все %1 настроек файла совпадают с устройством.").arg(m_snapshot.values.size())
@@ -73,7 +75,11 @@ CSnapshotDlg::CSnapshotDlg(CDeviceView* server, const QString& path, ConfigSnaps
   layout->addWidget(header);
   layout->addWidget(m_table, 1);
   layout->addLayout(buttons);
-  resize(std::max(560, m_table->horizontalHeader()->length() + 260), 320 + 18 * std::min(12, m_table->rowCount()));
+  // Room for the rows (up to twelve, then it scrolls) and a result column of about 40 characters.
+  const int rows = std::clamp(m_table->rowCount(), 3, 12);
+  resize(std::max(560, m_table->horizontalHeader()->length() + fontMetrics().averageCharWidth() * 40),
+         header->sizeHint().height() + m_table->horizontalHeader()->sizeHint().height() +
+             rows * m_table->verticalHeader()->defaultSectionSize() + 6 * fontMetrics().height());
 }
 
 void CSnapshotDlg::ApplyAll() {
