@@ -639,7 +639,9 @@ TEST(MonitorDialog, RecordsEveryValueReadUntilTheFileGoes) {
   OpenWindow w;
   ASSERT_TRUE(w.opened);
   Boxes boxes;
-  EXPECT_EQ(MenuTexts(w.dialog), (QStringList{Ru("Записывать значения..."), Ru("Монитор обмена..."), "&About Kelmora..."}));
+  EXPECT_EQ(MenuTexts(w.dialog), (QStringList{Ru("Записывать значения..."), Ru("Монитор обмена..."),
+                                               Ru("Сохранить конфигурацию..."), Ru("Сравнить с конфигурацией..."),
+                                               "&About Kelmora..."}));
   // A file that cannot be written is refused with the reason, and nothing records.
   EXPECT_FALSE(w.dialog.StartRecording("missing/values.csv", CValueRecorder::Format::Csv));
   ASSERT_EQ(boxes.shown.size(), 1u);
