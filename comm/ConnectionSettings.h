@@ -19,7 +19,7 @@ struct ConnectionSettings {
   int32_t stopBits = 0;           // "StopBits": 0 one, 1 one and a half, 2 two
   int32_t modbusSlaveNumber = 0;  // "ModbusSlaveNumber"
   int32_t useTcp = 0;             // "UseTcp": 1 the device is reached over TCP, then the two below
-  std::string tcpHost;            // "TcpHost": the converter's host name or IP address
+  std::string tcpHost{};          // "TcpHost": the converter's host name or IP address
   int32_t tcpPort = 4001;         // "TcpPort": its TCP port (4001: a Moxa NPort's first port)
 
   // Reads the values from the section `prefix` + "/Serial"; a missing value keeps what the

@@ -1,6 +1,10 @@
 #include "platform/StreamComm.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 
 #include "platform/Clock.h"
 
@@ -316,4 +320,33 @@ int32_t CStreamComm::WaitReadable(int32_t timeoutMs, CWakeup& wakeup) {
     case Ready::Failed: break;
   }
   return m_iLastError != 0 ? m_iLastError : kGenFailure;
+}
+
+CStreamComm::Ready CStreamComm::PollDescriptor(int fd, short events, double deadline, CWakeup* wakeup, short& revents,
+                                               int& error) {
+  pollfd pfd[2] = {{fd, events, 0}, {wakeup != nullptr ? wakeup->Fd() : -1, POLLIN, 0}};
+  for (;;) {
+    if (wakeup != nullptr && wakeup->Pending()) {
+      wakeup->Consume();
+      return Ready::Woken;
+    }
+    int waitMs = -1;
+    if (deadline >= 0) {
+      const double left = deadline - NowMilliseconds();
+      waitMs = left <= 0 ? 0 : static_cast<int>(std::ceil(left));
+    }
+    const int r = ::poll(pfd, wakeup != nullptr ? 2 : 1, waitMs);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      error = errno;
+      return Ready::Failed;
+    }
+    if (r == 0) return Ready::Timeout;
+    if (wakeup != nullptr && (pfd[1].revents & POLLIN)) {
+      wakeup->Consume();
+      return Ready::Woken;
+    }
+    revents = pfd[0].revents;
+    return Ready::Yes;
+  }
 }

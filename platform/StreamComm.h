@@ -46,6 +46,11 @@ class CStreamComm : public CommDevice {
   // Bytes waiting in the driver's transmit queue, or -1 when unknown.
   virtual long RawOutputQueued() { return -1; }
 
+  // One wait on `fd` for `events` until `deadline` (NowMilliseconds, negative: none) or until
+  // `wakeup` (may be null) is woken: Yes with what the descriptor reported in `revents`,
+  // Timeout, Woken, or Failed with poll's errno in `error`. Interrupted polls are resumed.
+  static Ready PollDescriptor(int fd, short events, double deadline, CWakeup* wakeup, short& revents, int& error);
+
   // Resets the kept settings for a freshly opened device.
   void ResetState();
   // Ends every operation in progress, as when the device closes.

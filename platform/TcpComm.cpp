@@ -33,12 +33,6 @@ int32_t TcpErrorCode(int error) {
   }
 }
 
-int PollMs(double deadline) {
-  if (deadline < 0) return -1;
-  const double left = deadline - NowMilliseconds();
-  return left <= 0 ? 0 : static_cast<int>(std::ceil(left));
-}
-
 // The pending error of a socket, 0 when there is none.
 int SocketError(int fd) {
   int error = 0;
@@ -118,20 +112,13 @@ int CTcpComm::ConnectOne(const void* address, unsigned length, int family, doubl
     if (errno != EINPROGRESS && errno != EINTR) return fail(TcpErrorCode(errno), std::strerror(errno));
     // The connection completes in the background: wait until the socket is writable (connected
     // or failed), the time is up or the port is interrupted.
-    pollfd pfd[2] = {{fd, POLLOUT, 0}, {wakeup != nullptr ? wakeup->Fd() : -1, POLLIN, 0}};
     for (;;) {
-      if (wakeup != nullptr && wakeup->Pending()) {
-        wakeup->Consume();
-        return fail(kOperationAborted, "connecting was interrupted");
-      }
-      const int r = ::poll(pfd, wakeup != nullptr ? 2 : 1, PollMs(deadline));
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) return fail(TcpErrorCode(errno), std::string("poll: ") + std::strerror(errno));
-      if (wakeup != nullptr && (pfd[1].revents & POLLIN)) {
-        wakeup->Consume();
-        return fail(kOperationAborted, "connecting was interrupted");
-      }
-      if (pfd[0].revents != 0) break;
+      short revents = 0;
+      int error = 0;
+      const Ready ready = PollDescriptor(fd, POLLOUT, deadline, wakeup, revents, error);
+      if (ready == Ready::Woken) return fail(kOperationAborted, "connecting was interrupted");
+      if (ready == Ready::Failed) return fail(TcpErrorCode(error), std::string("poll: ") + std::strerror(error));
+      if (ready == Ready::Yes && revents != 0) break;
       if (NowMilliseconds() >= deadline) return fail(kTimeout, "no connection in time");
     }
     if (const int error = SocketError(fd); error != 0) return fail(TcpErrorCode(error), std::strerror(error));
@@ -178,26 +165,13 @@ long CTcpComm::RawWrite(const uint8_t* buffer, uint32_t length) {
 }
 
 CStreamComm::Ready CTcpComm::RawWait(bool forWrite, double deadline, CWakeup* wakeup) {
-  // POLLRDHUP reports the other end's close even while nothing else happens on the socket.
-  pollfd pfd[2] = {{m_iFd, static_cast<short>(forWrite ? POLLOUT : (POLLIN | POLLRDHUP)), 0},
-                   {wakeup != nullptr ? wakeup->Fd() : -1, POLLIN, 0}};
   for (;;) {
-    if (wakeup != nullptr && wakeup->Pending()) {
-      wakeup->Consume();
-      return Ready::Woken;
-    }
-    const int r = ::poll(pfd, wakeup != nullptr ? 2 : 1, PollMs(deadline));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      FailErrno(errno, "poll");
-      return Ready::Failed;
-    }
-    if (r == 0) return Ready::Timeout;
-    if (wakeup != nullptr && (pfd[1].revents & POLLIN)) {
-      wakeup->Consume();
-      return Ready::Woken;
-    }
-    const short revents = pfd[0].revents;
+    // POLLRDHUP reports the other end's close even while nothing else happens on the socket.
+    short revents = 0;
+    int error = 0;
+    const Ready ready = PollDescriptor(m_iFd, forWrite ? POLLOUT : POLLIN | POLLRDHUP, deadline, wakeup, revents, error);
+    if (ready == Ready::Failed) FailErrno(error, "poll");
+    if (ready != Ready::Yes) return ready;
     if (revents & POLLNVAL) {
       Fail(kInvalidHandle, "poll: the socket is closed");
       return Ready::Failed;

@@ -46,12 +46,6 @@ speed_t SpeedConstant(uint32_t baud) {
   }
 }
 
-int PollMs(double deadline) {
-  if (deadline < 0) return -1;
-  const double left = deadline - NowMilliseconds();
-  return left <= 0 ? 0 : static_cast<int>(std::ceil(left));
-}
-
 }  // namespace
 
 bool CTermiosComm::FailErrno(int error, const char* what) {
@@ -113,25 +107,12 @@ long CTermiosComm::RawWrite(const uint8_t* buffer, uint32_t length) {
 }
 
 CStreamComm::Ready CTermiosComm::RawWait(bool forWrite, double deadline, CWakeup* wakeup) {
-  pollfd pfd[2] = {{m_iFd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0},
-                   {wakeup != nullptr ? wakeup->Fd() : -1, POLLIN, 0}};
   for (;;) {
-    if (wakeup != nullptr && wakeup->Pending()) {
-      wakeup->Consume();
-      return Ready::Woken;
-    }
-    const int r = ::poll(pfd, wakeup != nullptr ? 2 : 1, PollMs(deadline));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      FailErrno(errno, "poll");
-      return Ready::Failed;
-    }
-    if (r == 0) return Ready::Timeout;
-    if (wakeup != nullptr && (pfd[1].revents & POLLIN)) {
-      wakeup->Consume();
-      return Ready::Woken;
-    }
-    const short revents = pfd[0].revents;
+    short revents = 0;
+    int error = 0;
+    const Ready ready = PollDescriptor(m_iFd, forWrite ? POLLOUT : POLLIN, deadline, wakeup, revents, error);
+    if (ready == Ready::Failed) FailErrno(error, "poll");
+    if (ready != Ready::Yes) return ready;
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
       // A hung-up line also polls readable; bytes still buffered are delivered first.
       int queued = 0;
