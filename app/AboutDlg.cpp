@@ -15,7 +15,7 @@ QString CAboutDlg::ProductLine() { return QStringLiteral("Kelmora " KELMORA_VERS
 QString CAboutDlg::Text() {
   return QStringLiteral("<p><b>%1</b></p><p>%2</p><p>%3</p>")
       .arg(ProductLine().toHtmlEscaped(),
-           QString::fromUtf8("Настройка, наблюдение и обновление прошивки устройств Modbus RTU."),
+           tr("Настройка, наблюдение и обновление прошивки устройств Modbus RTU."),
            QString::fromUtf8("© 2026 Kelmora"));
 }
 

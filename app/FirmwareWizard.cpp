@@ -25,8 +25,6 @@ constexpr const char* kLastFlashFile = "LastFlashFile";
 // The caption of boxes that have none of their own, as the rest of the program uses.
 constexpr const char* kLoaderCaption = "Loader";
 
-QString Ru(const char* utf8) { return QString::fromUtf8(utf8); }
-
 // Both pages have this size, in dialog units.
 constexpr int kPageCx = 260, kPageCy = 116;
 
@@ -94,9 +92,9 @@ const DialogTemplate& LoaderSheet() {
       kPageCx + 14,
       kPageCy + 38,
       {
-          {kBack, ControlKind::Button, Ru("< Назад"), 111, kPageCy + 18, 50, 14, 0, {}},
-          {kNext, ControlKind::DefButton, Ru("Далее >"), 161, kPageCy + 18, 50, 14, 0, {}},
-          {kCancel, ControlKind::Button, Ru("Отмена"), 217, kPageCy + 18, 50, 14, 0, {}},
+          {kBack, ControlKind::Button, QT_TRANSLATE_NOOP("DialogTemplate", "< Назад"), 111, kPageCy + 18, 50, 14, 0, {}},
+          {kNext, ControlKind::DefButton, QT_TRANSLATE_NOOP("DialogTemplate", "Далее >"), 161, kPageCy + 18, 50, 14, 0, {}},
+          {kCancel, ControlKind::Button, QT_TRANSLATE_NOOP("DialogTemplate", "Отмена"), 217, kPageCy + 18, 50, 14, 0, {}},
       }};
   return tmpl;
 }

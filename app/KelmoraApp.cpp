@@ -14,6 +14,7 @@
 #include "app/KelmoraDlg.h"
 #include "comm/FaultLog.h"
 #include "app/Messages.h"
+#include "app/Status.h"
 #include "comm/TimedLog.h"
 #include "platform/ProgramFolders.h"
 #include "widgets/LogoArt.h"
@@ -43,6 +44,22 @@ bool ParseAppOptions(const std::vector<std::string>& arguments, AppOptions& opti
       options.autoConnect = true;
     } else if (a == "--user-folder") {
       options.userFolder = true;
+    } else if (a == "--lang" || a.rfind("--lang=", 0) == 0) {
+      std::string code;
+      if (a == "--lang") {
+        if (i + 1 == arguments.size()) {
+          error = "option '--lang' needs a language: ru or en";
+          return false;
+        }
+        code = arguments[++i];
+      } else {
+        code = a.substr(7);
+      }
+      options.language = language::Parse(code);
+      if (!options.language) {
+        error = "unknown language '" + code + "' (ru or en)";
+        return false;
+      }
     } else if (std::find(qtWithValue.begin(), qtWithValue.end(), a) != qtWithValue.end()) {
       ++i;
     } else if (a.rfind("--", 0) == 0 || a.rfind("-", 0) != 0) {
@@ -54,7 +71,7 @@ bool ParseAppOptions(const std::vector<std::string>& arguments, AppOptions& opti
 }
 
 std::string AppHelpText() {
-  return R"(Usage: kelmora [--auto-connect] [--user-folder] [--version] [--help]
+  return R"(Usage: kelmora [--auto-connect] [--user-folder] [--lang ru|en] [--version] [--help]
 
 Kelmora connects to one Modbus RTU device over a COM port or an FTDI adapter, identifies it,
 picks its profile from ./profiles and shows its values live.
@@ -64,6 +81,8 @@ picks its profile from ./profiles and shows its values live.
   --user-folder   work in $XDG_DATA_HOME/Kelmora (~/.local/share/Kelmora), made on first use,
                   whose profiles/shipped links to the installed profiles; the desktop menu
                   starts Kelmora so
+  --lang ru|en    the language of the windows for this run: ru (Russian, the default) or en
+                  (English); the main window's context menu stores the choice for later runs
   --version       print the version and exit
   --help          this text
 
@@ -126,7 +145,8 @@ int RunKelmora(int argc, char** argv) {
   if (options.userFolder && !programfolders::EnterUserDataFolder(folderError)) {
     std::cerr << "kelmora: " << folderError << "\n";
     QApplication application(argc, argv);
-    appmsg::Error(nullptr, QString::fromUtf8("Не удалось подготовить рабочую папку Kelmora:\n%1")
+    language::Apply(options.language.value_or(language::Stored()));
+    appmsg::Error(nullptr, QCoreApplication::translate("Startup", "Не удалось подготовить рабочую папку Kelmora:\n%1")
                                .arg(QString::fromStdString(folderError)));
     return 1;
   }
@@ -139,13 +159,13 @@ int RunKelmora(int argc, char** argv) {
   QCoreApplication::setApplicationVersion(QStringLiteral(KELMORA_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("org.kelmora.Kelmora"));
   QApplication::setWindowIcon(logoart::BadgeWindowIcon());
+  if (const language::Language wanted = options.language.value_or(language::Stored()); !language::Apply(wanted))
+    faultlog::PlainLine(std::string("The translation for '") + language::Code(wanted) + "' did not load");
 
   CSplashScreen splash;
   splash.View()->SetVersionText();
   splash.ShowCentered();
-  const char* loading = "Загрузка системных библиотек...";
-  splash.SetStatusText(QString::fromUtf8(loading));
-  faultlog::PlainLine(loading);
+  ShowStartupStatus(&splash, QT_TRANSLATE_NOOP("Startup", "Загрузка системных библиотек..."));
   WriteEndLog("0");
   auto dialog = std::make_unique<CMonitorDlg>(&splash);
   dialog->SetAutoConnect(options.autoConnect);

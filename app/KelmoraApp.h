@@ -2,6 +2,9 @@
 // modally, and "end.log" marking whether the run ended through the main window.
 #pragma once
 
+#include "app/Language.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@ struct AppOptions {
   bool version = false;
   bool autoConnect = false;
   bool userFolder = false;  // work in the per-user data folder, as the desktop menu starts it
+  std::optional<language::Language> language;  // --lang: this run's language over the stored one
 };
 // Reads the program's own options; Qt's options (-platform, ...) are left to Qt. False, with
 // `error`, for an unknown option.

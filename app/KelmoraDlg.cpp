@@ -49,7 +49,7 @@ int CMonitorDlg::exec() {
 }
 
 bool CMonitorDlg::OnInitDialog() {
-  ShowStartupStatus(m_pSplash, "Создание диалога...");
+  ShowStartupStatus(m_pSplash, QT_TRANSLATE_NOOP("Startup", "Создание диалога..."));
   m_pAbout = new QAction(QString::fromLatin1(kAboutText), this);
   m_pAbout->setData(kAboutCommand);
   m_pAbout->setShortcut(QKeySequence::HelpContents);
@@ -69,7 +69,7 @@ bool CMonitorDlg::OnInitDialog() {
   }
 
   if (m_pSplash) m_pSplash->ShowCentered();
-  ShowStartupStatus(m_pSplash, "Создание сервера представления...");
+  ShowStartupStatus(m_pSplash, QT_TRANSLATE_NOOP("Startup", "Создание сервера представления..."));
   m_pConnection = m_sdialog->TakeConnection();
   m_modbusDev.SetProtocol(m_pConnection ? m_pConnection->Protocol() : nullptr);
   if (m_pConnection && m_pConnection->Protocol()) {
@@ -157,7 +157,8 @@ void CMonitorDlg::OnLinkChanged(bool up) {
 
 void CMonitorDlg::UpdateStatusLines() {
   if (auto* status = control<QLabel>(this, kLinkStatus)) {
-    status->setText(m_bLinkLost ? QString::fromUtf8(CDeviceView::kLinkLostText) : QString());
+    // The same words as kelmora-cli prints (CDeviceView::kLinkLostText), translated.
+    status->setText(m_bLinkLost ? tr("Связь с устройством потеряна, переподключение...") : QString());
     status->setVisible(m_bLinkLost);
   }
   auto* record = control<QLabel>(this, kRecordStatus);
@@ -324,9 +325,27 @@ void CMonitorDlg::FillContextMenu(QMenu& menu) {
     menu.addAction(tr("Монитор обмена..."), this, &CMonitorDlg::ShowTraffic);
     menu.addAction(tr("Сохранить конфигурацию..."), this, &CMonitorDlg::ChooseConfigurationToSave);
     menu.addAction(tr("Сравнить с конфигурацией..."), this, &CMonitorDlg::ChooseConfigurationToCompare);
-    menu.addSeparator();
   }
+  // Each language is named in its own words, so that it is found whatever the current one.
+  QMenu* languages = menu.addMenu(tr("Язык"));
+  for (const auto& [choice, name] : {std::pair{language::Language::Russian, "Русский"},
+                                     std::pair{language::Language::English, "English"}}) {
+    QAction* action = languages->addAction(QString::fromUtf8(name), this, [this, choice] { ChooseLanguage(choice); });
+    action->setCheckable(true);
+    action->setChecked(choice == language::Current());
+  }
+  menu.addSeparator();
   if (m_pAbout) menu.addAction(m_pAbout);
+}
+
+void CMonitorDlg::ChooseLanguage(language::Language chosen) {
+  if (!language::Store(chosen)) {
+    appmsg::Warning(this, tr("Выбор языка не сохранён: нет доступа к файлу настроек."));
+    return;
+  }
+  // The windows take their texts as they are made, so the choice shows from the next start.
+  if (chosen != language::Current())
+    appmsg::Information(this, tr("Kelmora будет на выбранном языке со следующего запуска."));
 }
 
 void CMonitorDlg::keyPressEvent(QKeyEvent* event) {

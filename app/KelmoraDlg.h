@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "XMLParser/DeviceProfile.h"
+#include "app/Language.h"
 #include "comm/DeviceView.h"
 #include "comm/ModbusDevice.h"
 #include "tools/TrafficLog.h"
@@ -76,6 +77,8 @@ class CMonitorDlg : public QDialog {
   bool CompareConfiguration(const QString& path);
   void ChooseConfigurationToSave();
   void ChooseConfigurationToCompare();
+  // Stores the interface language for the next start and says so.
+  void ChooseLanguage(language::Language chosen);
 
   // The queue readout: the count of queued requests in the high half of `w`, the current
   // request's id (signed) in the low half. Threads post it as a queued call.

@@ -9,7 +9,7 @@
 // The names say how the pictures were taken: "main-page-1.png" on a plain desktop,
 // "main-page-1-2x.png" on a screen of device pixel ratio 2 (QT_SCALE_FACTOR=2), and
 // "main-page-1-dark.png" with --dark, which runs every window in the Fusion style under a dark
-// palette.
+// palette, and "main-page-1-en.png" with --lang en, in English.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,16 +22,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 #include "app/AboutDlg.h"
 #include "app/AppTemplates.h"
 #include "app/FirmwareWizard.h"
 #include "app/KelmoraDlg.h"
+#include "app/Language.h"
 #include "app/Messages.h"
 #include "app/MonitorPages.h"
 #include "app/SetupDialog.h"
 #include "app/SnapshotDlg.h"
 #include "app/SpecialDialog.h"
+#include "app/Status.h"
 #include "app/TrafficDlg.h"
 #include "comm/Connection.h"
 #include "firmware/LoaderMessage.h"
@@ -179,10 +182,17 @@ int main(int argc, char** argv) {
   QCoreApplication::setOrganizationName(QStringLiteral("Kelmora"));
   QStringList arguments = QCoreApplication::arguments().mid(1);
   const bool dark = arguments.removeAll(QStringLiteral("--dark")) > 0;
+  std::optional<language::Language> lang;
+  if (const qsizetype at = arguments.indexOf(QStringLiteral("--lang")); at >= 0 && at + 1 < arguments.size()) {
+    lang = language::Parse(arguments[at + 1].toStdString());
+    if (!lang) arguments.clear();  // an unknown language: the usage below
+    arguments.remove(at, 2);
+  }
   if (arguments.size() != 2 || arguments[0].startsWith(QLatin1Char('-'))) {
     std::fprintf(stderr,
-                 "Usage: kelmora-screenshots [--dark] OUTPUT_FOLDER BOOT_LOADER_IDENTITY (as kelmora-sim --identity A,B)\n"
-                 "  --dark  every window in the Fusion style under a dark palette (pictures named *-dark.png)\n"
+                 "Usage: kelmora-screenshots [--dark] [--lang ru|en] OUTPUT_FOLDER BOOT_LOADER_IDENTITY (as kelmora-sim --identity A,B)\n"
+                 "  --dark         every window in the Fusion style under a dark palette (pictures named *-dark.png)\n"
+                 "  --lang ru|en   the windows' language; English pictures are named *-en.png\n"
                  "On a screen of device pixel ratio N other than 1 (QT_SCALE_FACTOR=N) the pictures are named *-Nx.png.\n");
     return 2;
   }
@@ -191,6 +201,11 @@ int main(int argc, char** argv) {
   const qreal ratio = application.devicePixelRatio();
   if (ratio != 1.0) g_suffix += QStringLiteral("-%1x").arg(ratio);
   if (dark) g_suffix += QStringLiteral("-dark");
+  if (lang == language::Language::English) g_suffix += QStringLiteral("-en");
+  if (lang && !language::Apply(*lang)) {
+    std::fprintf(stderr, "kelmora-screenshots: the translation did not load\n");
+    return 1;
+  }
   g_folder = arguments[0];
   const QString identity = arguments[1];
   const QString image = QDir::current().absoluteFilePath(QStringLiteral("firmware.hex"));
@@ -203,7 +218,7 @@ int main(int argc, char** argv) {
   CSplashScreen splash;
   splash.View()->SetVersionText();
   splash.ShowCentered();
-  splash.SetStatusText(QString::fromUtf8("Загрузка системных библиотек..."));
+  splash.SetStatusText(QCoreApplication::translate(kStartupContext, "Загрузка системных библиотек..."));
   Spin(100);
   Capture(&splash, "splash");
 

@@ -1,5 +1,6 @@
 #include "app/SetupDialog.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -18,8 +19,6 @@ using namespace templates::setup;
 
 namespace {
 
-QString Ru(const char* utf8) { return QString::fromUtf8(utf8); }
-
 void HideSplash(CSplashScreen* splash) {
   if (splash != nullptr) splash->hide();
 }
@@ -31,7 +30,7 @@ void ShowSplash(CSplashScreen* splash) {
 }  // namespace
 
 void ShowStartupStatus(CSplashScreen* splash, const char* text) {
-  if (splash != nullptr) splash->SetStatusText(QString::fromUtf8(text));
+  if (splash != nullptr) splash->SetStatusText(QCoreApplication::translate(kStartupContext, text));
   faultlog::PlainLine(text);
 }
 
@@ -79,15 +78,15 @@ int CSetupDialog::ExecAutoFinish() {
 void CSetupDialog::Open() {
   if (m_bOpened) return;
   m_bOpened = true;
-  SetHeader(Ru("Загрузка системы"));
-  ShowStartupStatus(m_pSplash, "Загружаем профили устройств...");
+  SetHeader(tr("Загрузка системы"));
+  ShowStartupStatus(m_pSplash, QT_TRANSLATE_NOOP("Startup", "Загружаем профили устройств..."));
   try {
     m_Manager = std::make_unique<CXDeviceProfileManager>();
   } catch (...) {
     KELMORA_EXCEPTION("m_Manager = new CXDeviceProfileManager()");
   }
 
-  ShowStartupStatus(m_pSplash, "Создаем окна...");
+  ShowStartupStatus(m_pSplash, QT_TRANSLATE_NOOP("Startup", "Создаем окна..."));
   m_pSerial = new CViewSerial(this);
   m_pProfiles = new CViewProfiles(this);
   PlacePage(m_pSerial);
@@ -96,9 +95,9 @@ void CSetupDialog::Open() {
   m_settings.Load(kSettingsSection);
   m_pSerial->ShowSettings(m_settings);
 
-  SetHeader(Ru("Создаем соединение"));
-  SetInformation(Ru("Инициализация связи..."));
-  ShowStartupStatus(m_pSplash, "Открываем порт связи...");
+  SetHeader(tr("Создаем соединение"));
+  SetInformation(tr("Инициализация связи..."));
+  ShowStartupStatus(m_pSplash, QT_TRANSLATE_NOOP("Startup", "Открываем порт связи..."));
   m_pConnection = __CreateConnection(m_settings);
   if (m_pConnection == nullptr) {
     ShowSerialPage();
@@ -126,11 +125,11 @@ std::unique_ptr<CConnection> CSetupDialog::__CreateConnection(const ConnectionSe
 }
 
 QString CSetupDialog::OpenFailureText(const PortFailure& failure) {
-  QString text = Ru("Неудалось открыть порт");
+  QString text = tr("Неудалось открыть порт");
   // Serial ports belong to the group "dialout"; a user outside it is refused. (An FTDI
   // adapter refuses for another reason: a program holds it.)
   if (failure.code == comm_error::kAccessDenied && failure.device.rfind("COM", 0) == 0) {
-    text += Ru("\n\nНет доступа к порту %1: ваша учётная запись не входит в группу dialout. "
+    text += tr("\n\nНет доступа к порту %1: ваша учётная запись не входит в группу dialout. "
                "Добавьте её командой\n\n    sudo usermod -aG dialout $USER\n\n"
                "затем выйдите из системы и войдите снова.")
                 .arg(QString::fromStdString(failure.device));
@@ -138,7 +137,7 @@ QString CSetupDialog::OpenFailureText(const PortFailure& failure) {
   // A connection through a converter fails for reasons of the network (refused, unreachable,
   // no answer, an unknown name): the message names the address and the system's reason.
   if (failure.device.rfind("TCP ", 0) == 0) {
-    text += Ru("\n\nНет соединения с %1").arg(QString::fromStdString(failure.device.substr(4)));
+    text += tr("\n\nНет соединения с %1").arg(QString::fromStdString(failure.device.substr(4)));
     if (!failure.reason.empty()) text += QStringLiteral(": ") + QString::fromStdString(failure.reason);
     text += QLatin1Char('.');
   }
@@ -157,8 +156,8 @@ void CSetupDialog::SetInformation(const QString& information) {
 
 void CSetupDialog::ShowSerialPage() {
   m_pConnection.reset();  // closes the port of an earlier connection
-  SetHeader(Ru("Настройки последовательного порта"));
-  SetInformation(Ru("Выберете настройки последовательного порта и нажмите \"Далее\" для запуска поиска устройств"));
+  SetHeader(tr("Настройки последовательного порта"));
+  SetInformation(tr("Выберете настройки последовательного порта и нажмите \"Далее\" для запуска поиска устройств"));
   m_pSerial->show();
   m_pProfiles->hide();
   Button(kNext)->setEnabled(true);
@@ -174,7 +173,7 @@ void CSetupDialog::OnNext() {
   ShowSplash(m_pSplash);
   m_pConnection.reset();
   m_settings = m_pSerial->Settings();
-  ShowStartupStatus(m_pSplash, "Открываем порт связи...");
+  ShowStartupStatus(m_pSplash, QT_TRANSLATE_NOOP("Startup", "Открываем порт связи..."));
   PortFailure failure;
   try {
     m_pConnection = __CreateConnection(m_settings, &failure);
@@ -195,26 +194,26 @@ void CSetupDialog::OnBack() { ShowSerialPage(); }
 
 void CSetupDialog::Detect() {
   for (int id : {kNext, kBack, kFinish}) Button(id)->setEnabled(true);
-  ShowStartupStatus(m_pSplash, "Определение устройства...");
+  ShowStartupStatus(m_pSplash, QT_TRANSLATE_NOOP("Startup", "Определение устройства..."));
   const bool identified = IdentifyDevice(*m_pConnection->Protocol(), m_identity, [this](const std::string& text) {
     if (m_pSplash) m_pSplash->SetStatusText(QString::fromStdString(text));
   });
   if (identified) {
-    QString information = Ru("Программа обнаружила устройство ") + QString::fromStdString(m_identity.name) +
+    QString information = tr("Программа обнаружила устройство ") + QString::fromStdString(m_identity.name) +
                           QLatin1Char(' ') + QString::fromStdString(m_identity.version.Format());
     const bool found = m_Manager != nullptr && FindMatchingProfile(m_Manager->GetProfiles(), m_identity) >= 0;
     if (found) {
-      SetHeader(Ru("Готовы к работе"));
+      SetHeader(tr("Готовы к работе"));
       m_bProfileMatched = true;
-      information += Ru(" и нашла профиль для них");
+      information += tr(" и нашла профиль для них");
     } else {
-      SetHeader(Ru("Настройки профиля устройства"));
-      information += Ru(" ,но не нашла профиль для него");
+      SetHeader(tr("Настройки профиля устройства"));
+      information += tr(" ,но не нашла профиль для него");
     }
     SetInformation(information);
   } else {
-    SetHeader(Ru("Настройки профиля устройства"));
-    SetInformation(Ru("Неизвестное устройство"));
+    SetHeader(tr("Настройки профиля устройства"));
+    SetInformation(tr("Неизвестное устройство"));
   }
   m_pProfiles->SetDevice(m_identity, m_Manager.get());
   m_pProfiles->Refresh();

@@ -18,8 +18,6 @@ using namespace templates::serial;
 
 namespace {
 
-QString Ru(const char* utf8) { return QString::fromUtf8(utf8); }
-
 // Selects the item whose data is `value`; none when no item has it.
 void SelectByData(AdvComboBox* combo, int value) {
   if (combo != nullptr) combo->setCurrentIndex(combo->findData(value));
@@ -54,16 +52,16 @@ CViewSerial::CViewSerial(QWidget* parent) : QWidget(parent) {
   if (auto* useFtdi = control<QRadioButton>(this, kUseFtdi))
     connect(useFtdi, &QRadioButton::clicked, this, [this] { SelectSerialType(kFtdiAdapter); });
   if (auto* useTcp = control<QRadioButton>(this, kUseTcp)) {
-    useTcp->setToolTip(Ru("Устройство за преобразователем RS-485/Ethernet в режиме TCP-сервера: "
+    useTcp->setToolTip(tr("Устройство за преобразователем RS-485/Ethernet в режиме TCP-сервера: "
                           "кадры Modbus RTU идут по TCP без изменений"));
     connect(useTcp, &QRadioButton::clicked, this, [this] { SelectSerialType(kTcpConnection); });
   }
   if (QLineEdit* host = TcpHost()) {
-    host->setToolTip(Ru("Имя или IP-адрес преобразователя (IPv4 или IPv6)"));
+    host->setToolTip(tr("Имя или IP-адрес преобразователя (IPv4 или IPv6)"));
     host->setMaxLength(253);  // the longest host name DNS allows
   }
   if (QLineEdit* port = TcpPort()) {
-    port->setToolTip(Ru("TCP-порт преобразователя, от 1 до 65535"));
+    port->setToolTip(tr("TCP-порт преобразователя, от 1 до 65535"));
     port->setValidator(new QIntValidator(1, 65535, port));
     port->setMaxLength(5);
   }

@@ -138,7 +138,7 @@ CTrafficDlg::CTrafficDlg(CTrafficLog* log, QWidget* parent)
   }
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
-  grid->setColumnMinimumWidth(2, fontMetrics().horizontalAdvance(QStringLiteral("Ответы-исключения:")) + 12);
+  grid->setColumnMinimumWidth(2, fontMetrics().horizontalAdvance(tr("Ответы-исключения:")) + 12);
 
   m_model = new CTrafficModel(this);
   m_table = new QTableView;

@@ -1,5 +1,7 @@
 #include "visualobject/ObjectTemplates.h"
 
+#include <QCoreApplication>
+
 namespace objtemplates {
 
 namespace {
@@ -25,9 +27,9 @@ void AppendStatistics(std::vector<ControlTemplate>& controls) {
   controls.push_back(Field(kTextMin, 3, 24, 42, 12, kReadOnly));
   controls.push_back(Field(kTextData, 47, 24, 42, 12, kReadOnly));
   controls.push_back(Field(kTextMax, 92, 24, 42, 12, kReadOnly));
-  controls.push_back(Label(1044, "Мин.", 14, 16, 20, 8));
-  controls.push_back(Label(1046, "Текущее", 48, 16, 32, 8));
-  controls.push_back(Label(1045, "Макс.", 104, 16, 20, 8));
+  controls.push_back(Label(1044, QT_TRANSLATE_NOOP("DialogTemplate", "Мин."), 14, 16, 20, 8));
+  controls.push_back(Label(1046, QT_TRANSLATE_NOOP("DialogTemplate", "Текущее"), 48, 16, 32, 8));
+  controls.push_back(Label(1045, QT_TRANSLATE_NOOP("DialogTemplate", "Макс."), 104, 16, 20, 8));
 }
 
 DialogTemplate Make(int id, int cx, int cy, std::vector<ControlTemplate> controls) {

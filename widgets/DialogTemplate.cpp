@@ -10,6 +10,7 @@
 #include "widgets/TabCtrl.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -114,15 +115,21 @@ void RegisterControlClass(const QString& className, ControlFactory factory) {
   Registry()[className] = std::move(factory);
 }
 
+QString TemplateText(const QString& text) {
+  if (text.isEmpty()) return text;
+  return QCoreApplication::translate(kTemplateContext, text.toUtf8().constData());
+}
+
 std::vector<QWidget*> BuildDialog(const DialogTemplate& tmpl, QWidget* dialog,
                                   const std::map<int, ControlFactory>& overrides) {
   std::vector<QWidget*> built;
   if (dialog == nullptr) return built;
   const DialogBaseUnits units = DialogBaseUnits::FromWidget(dialog);
-  if (!tmpl.caption.isEmpty()) dialog->setWindowTitle(tmpl.caption);
+  if (!tmpl.caption.isEmpty()) dialog->setWindowTitle(TemplateText(tmpl.caption));
   if (tmpl.cx > 0 && tmpl.cy > 0) dialog->resize(units.ToPixels(QSize(tmpl.cx, tmpl.cy)));
 
-  for (const ControlTemplate& c : tmpl.controls) {
+  for (ControlTemplate c : tmpl.controls) {
+    c.text = TemplateText(c.text);
     QWidget* widget = nullptr;
     if (const auto it = overrides.find(c.id); it != overrides.end() && it->second) {
       widget = it->second(c, dialog);

@@ -42,6 +42,12 @@ constexpr std::uint32_t kHidden = 0x10000000;  // created hidden
 constexpr std::uint32_t kDisabled = 0x08000000;
 }  // namespace ControlStyle
 
+// Template texts (captions and control texts) are looked up in this translation context as the
+// template is built; mark them with QT_TRANSLATE_NOOP("DialogTemplate", ...) where they are
+// written. Without a translation installed a text stands as written.
+inline constexpr const char* kTemplateContext = "DialogTemplate";
+QString TemplateText(const QString& text);
+
 struct ControlTemplate {
   int id = -1;  // -1 for controls nobody addresses (labels)
   ControlKind kind = ControlKind::Static;

@@ -38,6 +38,7 @@
 #include "app/SnapshotDlg.h"
 #include "app/SpecialDialog.h"
 #include "app/TrafficDlg.h"
+#include "tests/app/AppTestSupport.h"
 #include "comm/Connection.h"
 #include "comm/FaultLog.h"
 #include "tests/sim/SimTestSupport.h"
@@ -47,117 +48,9 @@
 #include "visualobject/ObjectTemplates.h"
 #include "widgets/TabCtrl.h"
 
-namespace fs = std::filesystem;
-using testutil::WaitFor;
-
 namespace {
 
-QString Ru(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// The message boxes the windows showed, taken instead of shown.
-struct Boxes {
-  Boxes() {
-    appmsg::SetSink([this](QWidget*, appmsg::Box& box) { shown.push_back(box); });
-  }
-  ~Boxes() { appmsg::SetSink({}); }
-  QStringList Texts() const {
-    QStringList texts;
-    for (const appmsg::Box& box : shown) texts << box.text;
-    return texts;
-  }
-  std::vector<appmsg::Box> shown;
-};
-
-// Runs `act` on the first modal dialog of type T that opens within 20 s (from the event loop,
-// so it also runs inside the modal loop of the code under test).
-template <typename T>
-void OnModal(std::function<void(T*)> act) {
-  auto* poll = new QTimer;
-  auto started = std::make_shared<QElapsedTimer>();
-  started->start();
-  QObject::connect(poll, &QTimer::timeout, [poll, act, started] {
-    if (auto* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
-      poll->stop();
-      poll->deleteLater();
-      act(modal);
-    } else if (started->elapsed() > 20000) {
-      poll->stop();
-      poll->deleteLater();
-    }
-  });
-  poll->start(10);
-}
-
-// A working folder with the demo profiles, settings of its own, and the rich demo device
-// served in-process on a pty that COM 9 names.
-class Workplace {
- public:
-  explicit Workplace(double flashMs = 300) : m_rig(Device(flashMs)) {
-    m_rig.DisconnectMaster();  // the program opens the line itself
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
-    fs::create_directories(m_folder.PortsFolder());
-    fs::create_symlink(m_rig.Path(), m_folder.PortsFolder() + "/com9");
-    fs::create_directories("profiles");
-    for (const auto& file : fs::directory_iterator(fs::path(simtest::RichProfile()).parent_path()))
-      fs::copy_file(file.path(), fs::path("profiles") / file.path().filename());
-  }
-
-  static void Store(const ConnectionSettings& settings) { settings.Save(kSettingsSection); }
-  uint16_t Holding(uint32_t address) {
-    uint16_t value = 0;
-    m_rig.Slave().WithDevice([&](sim::CSimDevice& d) { value = d.Image().Get(sim::Space::Holding, address); });
-    return value;
-  }
-  void SetHolding(uint32_t address, uint16_t value) {
-    m_rig.Slave().WithDevice([&](sim::CSimDevice& d) { d.Image().Set(sim::Space::Holding, address, value); });
-  }
-  void SaveToFlashInDevice() {
-    m_rig.Slave().WithDevice([](sim::CSimDevice& d) { d.SaveToFlash(); });
-  }
-  uint16_t FlashCopy(uint32_t address) {
-    uint16_t value = 0;
-    m_rig.Slave().WithDevice([&](sim::CSimDevice& d) {
-      for (const auto& [a, v] : d.Flash())
-        if (a == address) value = v;
-    });
-    return value;
-  }
-  const std::string& Line() const { return m_rig.Path(); }
-  std::string Folder() const { return m_folder.Path(); }
-  QString SettingsFolder() const { return m_settings.path(); }
-  Boxes boxes;
-
- private:
-  static sim::CSimDevice Device(double flashMs) {
-    sim::CSimDevice device = simtest::DeviceFrom(simtest::RichProfile());
-    device.SetFlashMs(flashMs);
-    return device;
-  }
-
-  simtest::SimFolder m_folder;  // first: the working folder and the ports folder
-  QTemporaryDir m_settings;
-  simtest::SimRig m_rig;
-};
-
-// The text a label or a read-only field shows.
-QString Text(const QWidget* parent, int id) {
-  const QWidget* widget = control(parent, id);
-  return widget != nullptr ? widget->property("text").toString() : QStringLiteral("<no control %1>").arg(id);
-}
-
-QStringList ListTexts(const CSetupDialog& wizard) {
-  QStringList texts;
-  const QListWidget* list = wizard.ProfilesPage()->List();
-  for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
-  return texts;
-}
-
-void Click(const QWidget* parent, int id) {
-  auto* button = control<QPushButton>(parent, id);
-  ASSERT_NE(button, nullptr) << id;
-  QTest::mouseClick(button, Qt::LeftButton);
-}
-
+using namespace apptest;
 using namespace templates;
 
 TEST(SetupWizard, DefaultsMeetTheSimulatorAndFinishStoresThem) {
@@ -460,24 +353,6 @@ TEST(MonitorDialog, CancelInTheWizardEndsBeforeTheWindowShows) {
   EXPECT_EQ(dialog.Server(), nullptr);
 }
 
-// The main window opened on the simulator through the wizard's defaults.
-struct OpenWindow {
-  explicit OpenWindow(double flashMs = 300) : place(flashMs) {
-    dialog.SetAutoConnect(true);
-    opened = dialog.OnInitDialog();
-    dialog.show();
-  }
-  ~OpenWindow() { dialog.done(QDialog::Rejected); }
-  CVisualObject* Find(const std::string& caption) {
-    for (const auto& object : dialog.Pages()->Objects())
-      if (object->Property().caption == caption) return object.get();
-    return nullptr;
-  }
-  Workplace place;
-  CMonitorDlg dialog;
-  bool opened = false;
-};
-
 TEST(MonitorDialog, ShowsTheDeviceAndWritesToIt) {
   OpenWindow w;
   ASSERT_TRUE(w.opened);
@@ -625,23 +500,13 @@ TEST(MonitorDialog, AnUnpluggedAdapterIsReopenedAndEveryValueReadAgain) {
   RecordProperty("values_back_ms", static_cast<int>(back.elapsed()));
 }
 
-// The menu's texts, separators left out.
-QStringList MenuTexts(CMonitorDlg& dialog) {
-  QMenu menu;
-  dialog.FillContextMenu(menu);
-  QStringList texts;
-  for (QAction* action : menu.actions())
-    if (!action->isSeparator()) texts << action->text();
-  return texts;
-}
-
 TEST(MonitorDialog, RecordsEveryValueReadUntilTheFileGoes) {
   OpenWindow w;
   ASSERT_TRUE(w.opened);
   Boxes boxes;
   EXPECT_EQ(MenuTexts(w.dialog), (QStringList{Ru("Записывать значения..."), Ru("Монитор обмена..."),
                                                Ru("Сохранить конфигурацию..."), Ru("Сравнить с конфигурацией..."),
-                                               "&About Kelmora..."}));
+                                               Ru("Язык"), "&About Kelmora..."}));
   // A file that cannot be written is refused with the reason, and nothing records.
   EXPECT_FALSE(w.dialog.StartRecording("missing/values.csv", CValueRecorder::Format::Csv));
   ASSERT_EQ(boxes.shown.size(), 1u);
