@@ -274,6 +274,15 @@ TEST_P(EveryWindow, ShowsItsTextsInTheLanguageWhole) {
   firmware.show();
   ExpectWholeTexts(&firmware, lang, own, "firmware wizard");
   EXPECT_EQ(control<QPushButton>(&firmware, templates::loadersheet::kNext)->text(), english ? "Next >" : Ru("Далее >"));
+
+  // The menu's choice is stored for the next start, and the operator is told so.
+  Boxes boxes;
+  const Language other = english ? Language::Russian : Language::English;
+  w.dialog.ChooseLanguage(other);
+  EXPECT_EQ(language::Stored(), other);
+  EXPECT_EQ(language::Current(), lang);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].icon, QMessageBox::Information);
 }
 
 INSTANTIATE_TEST_SUITE_P(Language, EveryWindow, ::testing::Values(Language::Russian, Language::English),
